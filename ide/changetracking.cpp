@@ -1,0 +1,27 @@
+// Change tracking and the line indicator.
+
+#include "editorwin.h"
+#include "platform/sourceeditor.h"
+
+#include <QLineEdit>
+
+void EditorWin::txtEditChange()
+{
+    // Only the first change after New, Open or Save marks the document.
+    if (!doc.docChanged) {
+        setWindowTitle(windowTitle() + QStringLiteral(" *"));
+        doc.docChanged = true;
+        doc.docCompiled = false;
+    }
+    showxy();
+}
+
+void EditorWin::txtEditKeyUp() { showxy(); }
+
+void EditorWin::showxy()
+{
+    // The line of the caret is one more than the CRs before it; a lone LF
+    // does not start a line here. No 16-bit limit: long files show the true line.
+    const qsizetype line = 1 + txtEdit->crCountBefore(txtEdit->selStart());
+    Text2->setText(QStringLiteral("Linia ") + QString::number(line));
+}

@@ -1,0 +1,122 @@
+// New, Open, Save, Save As, Exit, the close logic and the Info command.
+
+#include "editorwin.h"
+#include "modotworz.h"
+#include "modzapisz.h"
+#include "platform/sourceeditor.h"
+
+#include <QLineEdit>
+
+bool EditorWin::maybeSave()
+{
+    const kesto::Button answer = m_platform.messageBox(
+        this,
+        QStringLiteral("Tekst w pliku ") + currentPath() +
+            QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany?"),
+        kesto::Buttons::YesNoCancel, kesto::Icon::Exclamation, kesto::questionTitle);
+    switch (answer) {
+    case kesto::Button::Yes:
+        // Go on only if the text really reached the disk: a cancelled dialog
+        // or a failed write must not throw it away.
+        mnuZapisz();
+        return !doc.docChanged;
+    case kesto::Button::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void EditorWin::mnuNowy()
+{
+    if (doc.docChanged && !maybeSave())
+        return;
+    NowyDoc();
+}
+
+void EditorWin::NowyDoc()
+{
+    // The text goes first: its change handling marks the document, and the
+    // caption and flags below then make it clean again.
+    txtEdit->setText(QString());
+    dlgPlik.FileName = kesto::untitledName;
+    writeCaption();
+    doc.docUntitled = true;
+    doc.docCompiled = false;
+    doc.docChanged = false;
+    setStatus(QStringLiteral("Utworzono nowy dokument"));
+}
+
+void EditorWin::mnuOtworz()
+{
+    if (doc.docChanged && !maybeSave())
+        return;
+    dlgPlik.CancelError = true;
+    // The path becomes current only once its text is in the editor.
+    kesto::FileDialog chosen = dlgPlik;
+    if (!m_platform.showFileDialog(this, chosen, kesto::FileDialog::ShowOpen))
+        return;
+    if (!modOtworz::LoadSourceFile(chosen.FileName, *txtEdit, m_platform, this))
+        return;
+    dlgPlik = chosen;
+    writeCaption();
+    doc.docChanged = false;
+    doc.docCompiled = false;
+    doc.docUntitled = false;
+    setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"');
+}
+
+void EditorWin::mnuZapisz()
+{
+    if (doc.docUntitled) {
+        mnuZapiszjako();
+        return;
+    }
+    if (!modZapisz::SaveSourceFile(currentPath(), *txtEdit, m_platform, this))
+        return;
+    writeCaption();
+    doc.docChanged = false;
+}
+
+void EditorWin::mnuZapiszjako()
+{
+    dlgPlik.CancelError = true;
+    kesto::FileDialog chosen = dlgPlik;
+    if (!m_platform.showFileDialog(this, chosen, kesto::FileDialog::ShowSave))
+        return;
+    if (!modZapisz::SaveSourceFile(chosen.FileName, *txtEdit, m_platform, this))
+        return;
+    dlgPlik = chosen;
+    writeCaption();
+    doc.docChanged = false;
+    doc.docUntitled = false;
+}
+
+void EditorWin::mnuZakoncz() { queryClose(doc.exitCancel); }
+
+void EditorWin::queryClose(bool &cancel)
+{
+    if (!doc.docChanged) {
+        m_platform.endProcess();
+        return;
+    }
+    setStatus(QStringLiteral("Zamykanie"));
+    if (maybeSave()) {
+        m_platform.endProcess();
+        return;
+    }
+    cancel = true;
+    saveset();
+}
+
+void EditorWin::mnuInf()
+{
+    // Counted in the control, without copying its text out.
+    const qsizetype length = txtEdit->length();
+    const qsizetype lines = 1 + txtEdit->crCount();
+    const auto number = [](qsizetype n) { return u' ' + QString::number(n); };
+    setStatus(QStringLiteral("Plik: \"") + currentPath() + QStringLiteral("\" Długość: ") +
+              number(length) + QStringLiteral(" B, ") + number(lines) + QStringLiteral(" linii ") +
+              (doc.docChanged ? QStringLiteral("(niezapisany)") : QStringLiteral("(zapisany)")));
+    showxy();
+}

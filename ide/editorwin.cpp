@@ -1,0 +1,233 @@
+#include "editorwin.h"
+
+#include "platform/sourceeditor.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QMenuBar>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// Initial client area of the window, in twips.
+constexpr int initialClientWidth = 7365;
+constexpr int initialClientHeight = 5805;
+// Height of the status strip and width of the line indicator, in twips.
+constexpr int statusHeight = 300;
+constexpr int indicatorWidth = 1000;
+
+// "Fixedsys" where the system has it; otherwise the first fixed-pitch font of
+// about its size that draws every Polish letter.
+QFont pickEditorFont()
+{
+    static const QString polishLetters = QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
+    const std::array candidates = {"Fixedsys", "DejaVu Sans Mono", "Liberation Mono",
+                                   "Noto Sans Mono", "Consolas", "Courier New"};
+    for (const char *family : candidates) {
+        QFont font(QString::fromLatin1(family), 9, QFont::Normal);
+        font.setStyleHint(QFont::TypeWriter);
+        const QFontInfo info(font);
+        if (info.family().compare(QString::fromLatin1(family), Qt::CaseInsensitive) != 0 ||
+            !info.fixedPitch())
+            continue;
+        const QFontMetrics metrics(font);
+        if (std::all_of(polishLetters.begin(), polishLetters.end(),
+                        [&](QChar c) { return metrics.inFont(c); }))
+            return font;
+    }
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(9);
+    return font;
+}
+
+int toPixels(int twips, double dpi) { return qRound(twips * dpi / 1440.0); }
+
+} // namespace
+
+ClientLayout layoutForClientArea(int W, int H)
+{
+    // The editor fills the client area above a status strip; the message line
+    // takes the strip but for the last 1000 twips, which show the line indicator.
+    // A window too small for that gets zero sizes rather than negative ones.
+    ClientLayout l;
+    l.txtEdit = QRect(0, 0, std::max(W, 0), std::max(H - statusHeight, 0));
+    l.Text1 = QRect(0, H - statusHeight, std::max(W - indicatorWidth, 0), statusHeight);
+    l.Text2 = QRect(W - indicatorWidth, H - statusHeight, indicatorWidth, statusHeight);
+    return l;
+}
+
+int EditorWin::twipsPerPixelX(const QWidget *w) { return qRound(1440.0 / w->logicalDpiX()); }
+int EditorWin::twipsPerPixelY(const QWidget *w) { return qRound(1440.0 / w->logicalDpiY()); }
+
+EditorWin::EditorWin(kesto::Platform &platform, QWidget *parent)
+    : QMainWindow(parent), m_platform(platform)
+{
+    setObjectName(QStringLiteral("EditorWin"));
+    setWindowTitle(QStringLiteral("KESTO IDE"));
+    createControls();
+    createActions();
+    resize(toPixels(initialClientWidth, logicalDpiX()),
+           toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
+    startUp();
+}
+
+EditorWin::~EditorWin() = default;
+
+void EditorWin::createControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    client->installEventFilter(this);
+
+    txtEdit = new SourceEditor(client);
+    txtEdit->setObjectName(QStringLiteral("txtEdit"));
+    txtEdit->setAccessibleName(QStringLiteral("Tekst programu"));
+    txtEdit->setFont(pickEditorFont());
+
+    Text1 = new QLineEdit(QStringLiteral("Uruchomiono"), client);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setAccessibleName(QStringLiteral("Komunikat"));
+    Text1->setReadOnly(true);
+    Text1->setAlignment(Qt::AlignLeft);
+
+    Text2 = new QLineEdit(QStringLiteral("0,0"), client);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setAccessibleName(QStringLiteral("Numer linii"));
+    Text2->setReadOnly(true);
+    Text2->setAlignment(Qt::AlignLeft);
+
+    setTabOrder(txtEdit, Text1);
+    setTabOrder(Text1, Text2);
+    txtEdit->setFocus();
+
+    connect(txtEdit, &SourceEditor::changed, this, &EditorWin::txtEditChange);
+    connect(txtEdit, &SourceEditor::keyReleased, this, &EditorWin::txtEditKeyUp);
+    connect(txtEdit, &SourceEditor::cutRequested, this, &EditorWin::mnuWytnij);
+    connect(txtEdit, &SourceEditor::copyRequested, this, &EditorWin::mnuKopiuj);
+    connect(txtEdit, &SourceEditor::pasteRequested, this, &EditorWin::mnuWklej);
+    connect(txtEdit, &SourceEditor::deleteRequested, this, &EditorWin::mnuUsun);
+    connect(txtEdit, &SourceEditor::selectAllRequested, this, &EditorWin::mnuWszystko);
+}
+
+void EditorWin::createActions()
+{
+    QList<QKeySequence> shortcuts;
+    auto item = [&](QMenu *m, const char *name, const QString &caption, QKeySequence key,
+                    void (EditorWin::*slot)()) {
+        QAction *a = m->addAction(caption);
+        a->setObjectName(QString::fromUtf8(name));
+        if (!key.isEmpty()) {
+            a->setShortcut(key);
+            shortcuts << key;
+        }
+        if (slot)
+            connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    auto separator = [](QMenu *m, const char *name) {
+        QAction *a = m->addSeparator();
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    auto menuOf = [this](const char *name, const QString &caption) {
+        QMenu *m = menuBar()->addMenu(caption);
+        m->setObjectName(QString::fromLatin1(name));
+        m->menuAction()->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    const auto ctrl = [](Qt::Key k) { return QKeySequence(Qt::CTRL | k); };
+    Menus &u = menu;
+
+    u.mnuPlik = menuOf("mnuPlik", QStringLiteral("&Plik"));
+    u.mnuNowy = item(u.mnuPlik, "mnuNowy", QStringLiteral("&Nowy"), ctrl(Qt::Key_N), &EditorWin::mnuNowy);
+    u.mnuOtworz = item(u.mnuPlik, "mnuOtworz", QStringLiteral("&Otwórz"), ctrl(Qt::Key_O),
+                       &EditorWin::mnuOtworz);
+    u.mnuInf = item(u.mnuPlik, "mnuInf", QStringLiteral("Info"), QKeySequence(Qt::Key_F4),
+                    &EditorWin::mnuInf);
+    u.mnuSpace = separator(u.mnuPlik, "mnuSpace");
+    u.mnuZapisz = item(u.mnuPlik, "mnuZapisz", QStringLiteral("&Zapisz"), ctrl(Qt::Key_S),
+                       &EditorWin::mnuZapisz);
+    // Ctrl+Z is Save As here: the program has no undo command.
+    u.mnuZapiszjako = item(u.mnuPlik, "mnuZapiszjako", QStringLiteral("Zapisz jako..."),
+                           ctrl(Qt::Key_Z), &EditorWin::mnuZapiszjako);
+    u.mnuSpace2 = separator(u.mnuPlik, "mnuSpace2");
+    u.mnuZakoncz = item(u.mnuPlik, "mnuZakoncz", QStringLiteral("Za&kończ"), {}, &EditorWin::mnuZakoncz);
+
+    u.mnuEdit = menuOf("mnuEdit", QStringLiteral("&Edycja"));
+    u.mnuWytnij = item(u.mnuEdit, "mnuWytnij", QStringLiteral("&Wytnij"), ctrl(Qt::Key_X),
+                       &EditorWin::mnuWytnij);
+    u.mnuKopiuj = item(u.mnuEdit, "mnuKopiuj", QStringLiteral("&Kopiuj"), ctrl(Qt::Key_C),
+                       &EditorWin::mnuKopiuj);
+    u.mnuWklej = item(u.mnuEdit, "mnuWklej", QStringLiteral("Wkl&ej"), ctrl(Qt::Key_V), &EditorWin::mnuWklej);
+    u.mnuWszystko = item(u.mnuEdit, "mnuWszystko", QStringLiteral("Zaznacz wszystko"), ctrl(Qt::Key_A),
+                         &EditorWin::mnuWszystko);
+    u.mnuUsun = item(u.mnuEdit, "mnuUsuń", QStringLiteral("Usuń"), {}, &EditorWin::mnuUsun);
+
+    u.mnuKonfiguracja = menuOf("mnuKonfiguracja", QStringLiteral("&Kompilator"));
+    u.mnuKompiluj = item(u.mnuKonfiguracja, "mnuKompiluj", QStringLiteral("Ko&mpiluj"), ctrl(Qt::Key_M),
+                         &EditorWin::mnuKompiluj);
+    u.mnuUruchom = item(u.mnuKonfiguracja, "mnuUruchom", QStringLiteral("U&ruchom"), ctrl(Qt::Key_R),
+                        &EditorWin::mnuUruchom);
+    u.mnuSpace5 = separator(u.mnuKonfiguracja, "mnuSpace5");
+    u.mnuCOMPort = item(u.mnuKonfiguracja, "mnuCOMPort", QStringLiteral("Port COM:"), {}, nullptr);
+    u.mnuCOMPort->setEnabled(false);
+    u.mnuCOM1 = item(u.mnuKonfiguracja, "mnuCOM1", QStringLiteral("COM1"), {}, &EditorWin::mnuCOM1);
+    u.mnuCOM2 = item(u.mnuKonfiguracja, "mnuCOM2", QStringLiteral("COM2"), {}, &EditorWin::mnuCOM2);
+    u.mnuCOM3 = item(u.mnuKonfiguracja, "mnuCOM3", QStringLiteral("COM3"), {}, &EditorWin::mnuCOM3);
+    u.mnuCOM4 = item(u.mnuKonfiguracja, "mnuCOM4", QStringLiteral("COM4"), {}, &EditorWin::mnuCOM4);
+    for (QAction *port : {u.mnuCOM1, u.mnuCOM2, u.mnuCOM3, u.mnuCOM4})
+        port->setCheckable(true);
+
+    u.mnuPomoc = menuOf("mnuPomoc", QStringLiteral("&Pomoc"));
+    u.mnuInfo = item(u.mnuPomoc, "mnuInfo", QStringLiteral("KESTO IDE - Informacje"),
+                     QKeySequence(Qt::Key_F1), &EditorWin::mnuInfo);
+
+    txtEdit->setWindowShortcuts(shortcuts);
+}
+
+bool EditorWin::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == centralWidget() && event->type() == QEvent::Resize)
+        layoutClient();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void EditorWin::layoutClient()
+{
+    const QWidget *client = centralWidget();
+    const double dpiX = client->logicalDpiX();
+    const double dpiY = client->logicalDpiY();
+    const auto twipsX = [&](int px) { return qRound(px * 1440.0 / dpiX); };
+    const auto twipsY = [&](int px) { return qRound(px * 1440.0 / dpiY); };
+    const auto pixels = [&](const QRect &t) {
+        return QRect(toPixels(t.x(), dpiX), toPixels(t.y(), dpiY), toPixels(t.width(), dpiX),
+                     toPixels(t.height(), dpiY));
+    };
+    const ClientLayout l = layoutForClientArea(twipsX(client->width()), twipsY(client->height()));
+    txtEdit->setGeometry(pixels(l.txtEdit));
+    Text1->setGeometry(pixels(l.Text1));
+    Text2->setGeometry(pixels(l.Text2));
+}
+
+void EditorWin::setStatus(const QString &text) { Text1->setText(text); }
+
+void EditorWin::writeCaption()
+{
+    setWindowTitle(QStringLiteral("KESTO IDE [") + currentPath() + u']');
+}
+
+void EditorWin::closeEvent(QCloseEvent *event)
+{
+    bool cancel = false;
+    queryClose(cancel);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "documentstate.h"
+#include "platform/platform.h"
+
+#include <QMainWindow>
+#include <QRect>
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class SourceEditor;
+
+// Where the three controls go for a client area of the given size, in twips.
+struct ClientLayout {
+    QRect txtEdit, Text1, Text2;
+};
+ClientLayout layoutForClientArea(int widthTwips, int heightTwips);
+
+// The one window of the program: the editor, the two status fields, the menus
+// and the document state, with every command as a slot.
+class EditorWin : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit EditorWin(kesto::Platform &platform, QWidget *parent = nullptr);
+    ~EditorWin() override;
+
+    // The menu items, named as in the menu bar.
+    struct Menus {
+        QMenu *mnuPlik, *mnuEdit, *mnuKonfiguracja, *mnuPomoc;
+        QAction *mnuNowy, *mnuOtworz, *mnuInf, *mnuSpace, *mnuZapisz, *mnuZapiszjako,
+            *mnuSpace2, *mnuZakoncz;
+        QAction *mnuWytnij, *mnuKopiuj, *mnuWklej, *mnuWszystko, *mnuUsun;
+        QAction *mnuKompiluj, *mnuUruchom, *mnuSpace5, *mnuCOMPort, *mnuCOM1, *mnuCOM2,
+            *mnuCOM3, *mnuCOM4;
+        QAction *mnuInfo;
+    };
+
+    SourceEditor *txtEdit = nullptr;
+    QLineEdit *Text1 = nullptr; // message line
+    QLineEdit *Text2 = nullptr; // line indicator
+    kesto::FileDialog dlgPlik;
+    DocumentState doc;
+    Menus menu{};
+
+    static int twipsPerPixelX(const QWidget *w);
+    static int twipsPerPixelY(const QWidget *w);
+
+public slots:
+    // File menu
+    void mnuNowy();
+    void mnuOtworz();
+    void mnuInf();
+    void mnuZapisz();
+    void mnuZapiszjako();
+    void mnuZakoncz();
+    // Edit menu
+    void mnuWytnij();
+    void mnuKopiuj();
+    void mnuWklej();
+    void mnuWszystko();
+    void mnuUsun();
+    // Compiler menu
+    void mnuKompiluj();
+    void mnuUruchom();
+    void mnuCOM1();
+    void mnuCOM2();
+    void mnuCOM3();
+    void mnuCOM4();
+    // Help menu
+    void mnuInfo();
+
+public:
+    // Window procedures.
+    void saveset();
+    void showxy();
+    void Skompiluj();
+    void NowyDoc();
+    // The close logic: sets `cancel` to keep the window open.
+    void queryClose(bool &cancel);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createControls();
+    void createActions();
+    void layoutClient();
+    void startUp();
+    void selectPort(int n);
+    void txtEditChange();
+    void txtEditKeyUp();
+    void writeCaption();
+    QString currentPath() const { return dlgPlik.FileName; }
+    void setStatus(const QString &text);
+    // The unsaved-changes question; true when the caller may go on.
+    bool maybeSave();
+
+    kesto::Platform &m_platform;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// Reading a source file: every byte becomes one character, the 18 Polish
+// letters of code page 852 through their table, all others as Windows-1250.
+
+#include <QString>
+
+#include <string>
+
+class QWidget;
+class SourceEditor;
+namespace kesto {
+class Platform;
+}
+
+namespace modOtworz {
+
+// Files larger than this are refused rather than exhausting memory.
+constexpr qint64 maxSourceFileSize = qint64(1) << 30;
+
+struct ReadResult {
+    bool ok = false;
+    std::string utf8; // the decoded text, ready for the editor control
+};
+
+// Reads and decodes the file; fails on anything that is not a readable
+// regular file of at most maxSourceFileSize bytes.
+ReadResult readSourceFile(const QString &path);
+
+// Puts the file's text into the editor, replacing all it held. When the file
+// cannot be opened or read, tells the user, leaves the editor as it was and
+// returns false.
+bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform,
+                    QWidget *parent);
+
+} // namespace modOtworz

@@ -1,0 +1,81 @@
+#include "modzapisz.h"
+
+#include "codepage.h"
+#include "documentstate.h"
+#include "platform/platform.h"
+#include "platform/sourceeditor.h"
+
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace modZapisz {
+
+Encoded encodeSourceText(std::string_view utf8)
+{
+    Encoded e;
+    e.bytes.reserve(utf8.size() + 2);
+    const codepage::EncodeResult r = codepage::appendUtf8AsCp1250(utf8, e.bytes);
+    e.unmappable = r.unmappable;
+    if (r.unmappable) {
+        e.firstUnmappable = r.firstUnmappable;
+        const auto before = utf8.substr(0, r.firstUnmappableAt);
+        e.firstUnmappableLine = 1 + std::count(before.begin(), before.end(), '\r');
+    }
+    if (e.bytes.empty() || (e.bytes.back() != '\r' && e.bytes.back() != '\n'))
+        e.bytes += "\r\n";
+    return e;
+}
+
+bool writeFileAtomically(const QString &path, std::string_view bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(bytes.data(), size) != size) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+namespace {
+
+QString describe(char32_t c)
+{
+    const QString hex = QString::number(static_cast<uint>(c), 16).toUpper().rightJustified(4, u'0');
+    const char32_t ucs[] = {c, 0};
+    const bool printable = c >= 0x20 && c != 0xFFFD && !(c >= 0x7F && c < 0xA0);
+    return printable ? QStringLiteral("„%1” (U+%2)").arg(QString::fromUcs4(ucs), hex)
+                     : QStringLiteral("U+%1").arg(hex);
+}
+
+} // namespace
+
+bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Platform &platform,
+                    QWidget *parent)
+{
+    const Encoded encoded = encodeSourceText(editor.utf8());
+    if (encoded.unmappable > 0) {
+        const QString question =
+            QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: znak %1 "
+                           "w linii %2 i pozostałe takie znaki (razem %3) zostaną zapisane jako „?”.")
+                .arg(describe(encoded.firstUnmappable))
+                .arg(encoded.firstUnmappableLine)
+                .arg(encoded.unmappable) +
+            QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
+        if (platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
+                                kesto::questionTitle) != kesto::Button::Ok)
+            return false;
+    }
+    if (!writeFileAtomically(path, encoded.bytes)) {
+        platform.messageBox(parent,
+                            QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."),
+                            kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
+        return false;
+    }
+    return true;
+}
+
+} // namespace modZapisz

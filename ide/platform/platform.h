@@ -1,0 +1,66 @@
+#pragma once
+// The seams between the window and the outside world: modal boxes, the file
+// dialog, the clipboard, starting the lab's tools and ending the process.
+// The window asks for all of these through Platform, so tests can script them.
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace kesto {
+
+enum class Button { Ok, Cancel, Yes, No };
+enum class Buttons { Ok, OkCancel, YesNoCancel };
+enum class Icon { None, Exclamation, Information };
+
+// The common Open/Save dialog `dlgPlik`. FileName holds the current document
+// path; a cancelled dialog leaves it unchanged.
+struct FileDialog {
+    enum Action { ShowOpen = 1, ShowSave = 2 };
+    // OFN_* option bits understood by the dialogs.
+    static constexpr int OverwritePrompt = 0x2;
+    static constexpr int HideReadOnly = 0x4;
+    static constexpr int NoLongNames = 0x40000;
+
+    QString FileName;
+    QString Filter;      // "Description|pattern|Description|pattern|"
+    int FilterIndex = 0; // 1-based entry of Filter preselected in the dialog
+    int Flags = 0;
+    bool CancelError = false;
+};
+
+// How a started tool's window appears: the assembler comes up normally with
+// the focus, the run tool minimised behind the editor.
+enum class WindowState { NormalFocused, MinimizedNoFocus };
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
+                              const QString &title) = 0;
+
+    // Shows the Open or Save dialog. On confirmation stores the chosen full
+    // path in dlg.FileName and returns true; on cancel returns false and leaves
+    // dlg untouched.
+    virtual bool showFileDialog(QWidget *parent, FileDialog &dlg, FileDialog::Action action) = 0;
+
+    virtual void clipboardClear() = 0;
+    virtual void clipboardSetText(const QString &text) = 0;
+    virtual QString clipboardText() = 0; // "" when the clipboard holds no text
+
+    // Starts `program` with `arguments` as a detached process, each argument
+    // passed as it is (no shell). Returns false when it could not be started.
+    virtual bool startProcess(const QString &program, const QStringList &arguments,
+                              WindowState state) = 0;
+
+    // Ends the process at once; nothing of the program runs afterwards.
+    // (The scripted test platform records the call and returns.)
+    virtual void endProcess() = 0;
+
+    // Directory of the program's executable, in the platform's own notation.
+    virtual QString programDir() = 0;
+};
+
+} // namespace kesto

@@ -1,0 +1,156 @@
+#include "qtplatform.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+
+#include <cstdlib>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace kesto {
+namespace {
+
+// A lone CR breaks a line in the message texts just as CR LF does, so
+// "\r\r\n" shows one empty line.
+QString withQtLineBreaks(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\r') {
+            out += u'\n';
+            if (i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+Button QtPlatform::messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
+                              const QString &title)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(title);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(withQtLineBreaks(text));
+    box.setIcon(icon == Icon::Exclamation   ? QMessageBox::Warning
+                : icon == Icon::Information ? QMessageBox::Information
+                                            : QMessageBox::NoIcon);
+    switch (buttons) {
+    case Buttons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        break;
+    case Buttons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case Buttons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok: return Button::Ok;
+    case QMessageBox::Yes: return Button::Yes;
+    case QMessageBox::No: return Button::No;
+    default: return buttons == Buttons::Ok ? Button::Ok : Button::Cancel;
+    }
+}
+
+QStringList qtNameFilters(const QString &windowsFilter)
+{
+    const QStringList parts = windowsFilter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts.at(i + 1).split(u';', Qt::SkipEmptyParts);
+        for (QString &p : patterns) {
+            p = p.trimmed();
+            if (p == u"*.*")
+                p = QStringLiteral("*");
+        }
+        // The dialog hides the "(patterns)" part, so the description reads as written.
+        filters << parts.at(i) + QStringLiteral(" (") + patterns.join(u' ') + u')';
+    }
+    return filters;
+}
+
+bool QtPlatform::showFileDialog(QWidget *parent, FileDialog &dlg, FileDialog::Action action)
+{
+    QFileDialog dialog(parent);
+#ifndef Q_OS_WIN
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    if (action == FileDialog::ShowSave) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (!(dlg.Flags & FileDialog::OverwritePrompt))
+            dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    const QStringList filters = qtNameFilters(dlg.Filter);
+    dialog.setNameFilters(filters);
+    if (dlg.FilterIndex >= 1 && dlg.FilterIndex <= filters.size())
+        dialog.selectNameFilter(filters.at(dlg.FilterIndex - 1));
+
+    const QFileInfo current(dlg.FileName);
+    dialog.setDirectory(current.absolutePath());
+    dialog.selectFile(current.fileName());
+
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    dlg.FileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    return true;
+}
+
+void QtPlatform::clipboardClear() { QGuiApplication::clipboard()->clear(); }
+
+void QtPlatform::clipboardSetText(const QString &text) { QGuiApplication::clipboard()->setText(text); }
+
+QString QtPlatform::clipboardText() { return QGuiApplication::clipboard()->text(); }
+
+bool QtPlatform::startProcess(const QString &program, const QStringList &arguments,
+                              WindowState state)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+#ifdef Q_OS_WIN
+    process.setCreateProcessArgumentsModifier([state](QProcess::CreateProcessArguments *args) {
+        args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
+        args->startupInfo->wShowWindow =
+            state == WindowState::MinimizedNoFocus ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL;
+        args->flags |= CREATE_NEW_CONSOLE;
+    });
+#else
+    // Other systems have no "minimised without focus" for another program's window.
+    Q_UNUSED(state);
+#endif
+    return process.startDetached();
+}
+
+void QtPlatform::endProcess() { std::_Exit(0); }
+
+QString QtPlatform::programDir()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+}
+
+} // namespace kesto

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform.h"
+
+namespace kesto {
+
+// The real seams, on Qt Widgets.
+class QtPlatform final : public Platform {
+public:
+    Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
+                      const QString &title) override;
+    bool showFileDialog(QWidget *parent, FileDialog &dlg, FileDialog::Action action) override;
+    void clipboardClear() override;
+    void clipboardSetText(const QString &text) override;
+    QString clipboardText() override;
+    bool startProcess(const QString &program, const QStringList &arguments,
+                      WindowState state) override;
+    [[noreturn]] void endProcess() override;
+    QString programDir() override;
+};
+
+// "Desc|pat|Desc|pat|" as Qt name filters. Patterns keep their Windows meaning:
+// "*.*" matches every file, also names without a dot.
+QStringList qtNameFilters(const QString &windowsFilter);
+
+} // namespace kesto

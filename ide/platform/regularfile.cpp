@@ -1,0 +1,43 @@
+#include "regularfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kesto {
+
+bool openRegularFileForReading(QFile &file)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(file.fileName());
+    if (path.isEmpty())
+        return false;
+    // O_NONBLOCK keeps open() of a FIFO from waiting for a writer; the type is
+    // then checked on the descriptor itself, so nothing can swap the file in between.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    if (!QFileInfo(file.fileName()).isFile())
+        return false;
+    return file.open(QIODevice::ReadOnly);
+#endif
+}
+
+} // namespace kesto

@@ -1,0 +1,77 @@
+#pragma once
+// The editor control: QScintilla set up as a plain text box whose text keeps
+// the user's line breaks byte for byte (Enter types CR LF; a lone CR or LF
+// from a file stays as it is). Positions and lengths are counted in
+// characters (UTF-16 units) of that text, as the window's commands expect.
+
+#include <Qsci/qsciscintilla.h>
+
+#include <QKeySequence>
+#include <QList>
+
+#include <string>
+#include <string_view>
+
+class SourceEditor : public QsciScintilla {
+    Q_OBJECT
+public:
+    explicit SourceEditor(QWidget *parent = nullptr);
+
+    QString text() const;
+    void setText(const QString &text) override;
+    // Replaces the whole text with UTF-8 bytes as they are (NUL bytes included).
+    void setUtf8Text(std::string_view utf8);
+    // The whole text as UTF-8, without copying it out of the control where the
+    // platform allows. Valid until the next change.
+    std::string_view utf8() const;
+
+    qsizetype length() const; // characters in the text
+
+    qsizetype selStart() const;
+    void setSelStart(qsizetype pos); // moves the caret there; nothing stays selected
+    qsizetype selLength() const;
+    void setSelLength(qsizetype len); // selects len characters from selStart()
+    QString selText() const;
+    // Replaces the selection (or inserts at the caret) exactly as given, line
+    // breaks included; the caret ends after the new text.
+    void setSelText(const QString &text);
+
+    // Number of carriage returns (code 13) among the first `pos` characters.
+    qsizetype crCountBefore(qsizetype pos) const;
+    qsizetype crCount() const { return crCountBefore(length()); }
+
+    // Keys the window handles itself (its menu shortcuts): they reach the
+    // window's shortcuts even while the editor has the focus.
+    void setWindowShortcuts(const QList<QKeySequence> &keys);
+
+signals:
+    // Fires synchronously after every change of the text, the program's own included.
+    void changed();
+    void keyReleased();
+    // The control's own clipboard keys and right-click menu ask the window
+    // instead of touching the text and clipboard themselves.
+    void cutRequested();
+    void copyRequested();
+    void pasteRequested();
+    void deleteRequested();
+    void selectAllRequested();
+
+protected:
+    bool event(QEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void keyReleaseEvent(QKeyEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
+
+private:
+    void onModified(int position, int type, int length);
+    long toByte(qsizetype charPos) const;
+    qsizetype toChar(long bytePos) const;
+    char byteAt(long pos) const;
+    qsizetype loneLfIn(long first, long last) const;
+
+    QList<QKeySequence> m_windowShortcuts;
+    bool m_replacing = false;    // whole-text replacement under way: one change signal at its end
+    qsizetype m_loneLf = 0;      // LF bytes not preceded by CR; 0 lets the line index count CRs
+    qsizetype m_loneLfBefore = 0; // lone LFs in the region a pending change touches
+    mutable std::string m_copy;  // text copy where the control's buffer cannot be addressed
+};

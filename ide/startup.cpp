@@ -1,0 +1,89 @@
+// Start-up, the settings file "kestoide.ini" and the port items.
+
+#include "codepage.h"
+#include "editorwin.h"
+#include "platform/regularfile.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QSaveFile>
+
+namespace {
+// A bare name: it is read and written in the current directory of the moment.
+const QString settingsFile = QStringLiteral("kestoide.ini");
+} // namespace
+
+void EditorWin::startUp()
+{
+    doc.appDir = m_platform.programDir();
+    if (!doc.appDir.endsWith(QDir::separator()))
+        doc.appDir += QDir::separator();
+
+    QFile ini(settingsFile);
+    if (!kesto::openRegularFileForReading(ini)) {
+        m_platform.messageBox(this,
+                              QStringLiteral("Nie można otworzyć pliku konfiguracyjnego!\r\n"
+                                             "Został wybrany domyśly port COM 1 do komunikacji "
+                                             "z systemem KESTO"),
+                              kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);
+        doc.comPort = QStringLiteral("1");
+        saveset();
+    } else {
+        // Only the first character counts; an empty file leaves the port empty.
+        char first = 0;
+        if (ini.read(&first, 1) == 1)
+            doc.comPort = QString(QChar(codepage::decodeCp1250(static_cast<unsigned char>(first))));
+    }
+    setStatus(QStringLiteral("Używany port: ") + doc.comPort);
+    ini.close();
+
+    const QList<QAction *> ports = {menu.mnuCOM1, menu.mnuCOM2, menu.mnuCOM3, menu.mnuCOM4};
+    for (int n = 1; n <= 4; ++n) {
+        if (doc.comPort == QString::number(n))
+            ports[n - 1]->setChecked(true);
+    }
+
+    doc.docChanged = false;
+    doc.docCompiled = false;
+    doc.docUntitled = true;
+    dlgPlik.FileName = kesto::untitledName;
+    writeCaption();
+    dlgPlik.Flags = kesto::FileDialog::OverwritePrompt | kesto::FileDialog::HideReadOnly |
+                    kesto::FileDialog::NoLongNames;
+    doc.fileFilter = QStringLiteral("Wszystkie pliki (*.*)|*.*|");
+    doc.fileFilter += QStringLiteral("Pliki assemblera KESTO (*.asm)|*.asm|");
+    dlgPlik.Filter = doc.fileFilter;
+    dlgPlik.FilterIndex = 2;
+}
+
+void EditorWin::saveset()
+{
+    // The port reaches the file whole or not at all: a failed write leaves
+    // the previous settings file as it was.
+    QSaveFile ini(settingsFile);
+    std::string bytes;
+    codepage::appendUtf8AsCp1250(doc.comPort.toStdString(), bytes);
+    bytes += "\r\n";
+    const bool ok = ini.open(QIODevice::WriteOnly) &&
+                    ini.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                        static_cast<qint64>(bytes.size()) &&
+                    ini.commit();
+    setStatus(ok ? QStringLiteral("Zapisano ustawienia")
+                 : QStringLiteral("Błąd podczas zapisywania ustawień"));
+}
+
+void EditorWin::selectPort(int n)
+{
+    const QList<QAction *> ports = {menu.mnuCOM1, menu.mnuCOM2, menu.mnuCOM3, menu.mnuCOM4};
+    for (int i = 1; i <= 4; ++i)
+        ports[i - 1]->setChecked(i == n);
+    doc.comPort = QString::number(n);
+    saveset();
+}
+
+void EditorWin::mnuCOM1() { selectPort(1); }
+void EditorWin::mnuCOM2() { selectPort(2); }
+void EditorWin::mnuCOM3() { selectPort(3); }
+void EditorWin::mnuCOM4() { selectPort(4); }

@@ -1,0 +1,80 @@
+// Compile starts the assembler, Run starts the run tool. Neither waits for
+// its tool: the lab's tools report to the student themselves.
+
+#include "editorwin.h"
+
+#include <QLineEdit>
+
+#include <algorithm>
+
+namespace {
+
+// The source path with the extension of its file name replaced by ".hex"
+// (or ".hex" appended when the name has none).
+QString hexFileFor(const QString &source)
+{
+    const qsizetype separator = std::max(source.lastIndexOf(u'/'), source.lastIndexOf(u'\\'));
+    const qsizetype dot = source.lastIndexOf(u'.');
+    return (dot > separator ? source.left(dot) : source) + QStringLiteral(".hex");
+}
+
+} // namespace
+
+void EditorWin::mnuKompiluj()
+{
+    if (doc.docChanged) {
+        const kesto::Button answer = m_platform.messageBox(
+            this,
+            QStringLiteral("Tekst w pliku ") + currentPath() +
+                QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany i skompilować?"),
+            kesto::Buttons::OkCancel, kesto::Icon::Exclamation, kesto::questionTitle);
+        if (answer != kesto::Button::Ok)
+            return;
+        mnuZapisz();
+        // A save that did not happen (dialog cancelled, write failed) leaves
+        // nothing on disk worth compiling.
+        if (doc.docChanged)
+            return;
+    }
+    Skompiluj();
+}
+
+void EditorWin::Skompiluj()
+{
+    const QString source = currentPath();
+    setStatus(QStringLiteral("Kompilacja pliku \"") + source + u'"');
+    // No shell: the source path reaches the assembler as one argument,
+    // whatever blanks or shell characters it holds.
+    if (!m_platform.startProcess(doc.appDir + QStringLiteral("ruderari.exe"), {source},
+                                 kesto::WindowState::NormalFocused)) {
+        m_platform.messageBox(this,
+                              QStringLiteral("Brak pliku RUDERARI.EXE w katalogu z programem KESTO IDE!!!"),
+                              kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);
+        return;
+    }
+    doc.hexFile = hexFileFor(source);
+    doc.docCompiled = true;
+}
+
+void EditorWin::mnuUruchom()
+{
+    // Offer to compile until a compile has happened or the user declines.
+    while (!doc.docCompiled) {
+        const kesto::Button answer = m_platform.messageBox(
+            this,
+            QStringLiteral("Program ") + currentPath() +
+                QStringLiteral(" nie został skompilowany lub zmienił się.\r\r\nCzy chcesz go skompilować?"),
+            kesto::Buttons::OkCancel, kesto::Icon::Exclamation, kesto::questionTitle);
+        if (answer != kesto::Button::Ok)
+            return;
+        mnuKompiluj();
+    }
+    setStatus(QStringLiteral("Uruchomienie pliku \"") + currentPath() + u'"');
+    if (!m_platform.startProcess(doc.appDir + QStringLiteral("zozevadi.exe"),
+                                 {u'/' + doc.comPort, doc.hexFile},
+                                 kesto::WindowState::MinimizedNoFocus)) {
+        m_platform.messageBox(this,
+                              QStringLiteral("Brak pliku ZOZEVADI.EXE w katalogu z programem KESTO IDE!!!"),
+                              kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);
+    }
+}

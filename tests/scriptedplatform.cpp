@@ -1,0 +1,51 @@
+#include "scriptedplatform.h"
+
+
+kesto::Button ScriptedPlatform::messageBox(QWidget *, const QString &text, kesto::Buttons buttons,
+                                           kesto::Icon icon, const QString &title)
+{
+    boxes.append({text, buttons, icon, title});
+    if (!answers.isEmpty())
+        return answers.dequeue();
+    ++unexpectedBoxes;
+    return buttons == kesto::Buttons::Ok ? kesto::Button::Ok : kesto::Button::Cancel;
+}
+
+bool ScriptedPlatform::showFileDialog(QWidget *, kesto::FileDialog &dlg,
+                                      kesto::FileDialog::Action action)
+{
+    dialogs.append({action, dlg});
+    if (dialogAnswers.isEmpty()) {
+        ++unexpectedDialogs;
+        return false;
+    }
+    const QString path = dialogAnswers.dequeue();
+    if (path.isNull())
+        return false;
+    dlg.FileName = path;
+    return true;
+}
+
+void ScriptedPlatform::clipboardClear()
+{
+    ++clipboardClears;
+    clipboard.clear();
+    clipboardHasText = false;
+}
+
+void ScriptedPlatform::clipboardSetText(const QString &text)
+{
+    clipboard = text;
+    clipboardHasText = true;
+}
+
+QString ScriptedPlatform::clipboardText() { return clipboardHasText ? clipboard : QString(); }
+
+bool ScriptedPlatform::startProcess(const QString &program, const QStringList &arguments,
+                                    kesto::WindowState state)
+{
+    if (failStarts || (startForReal && !real.startProcess(program, arguments, state)))
+        return false;
+    started.append({program, arguments, state});
+    return true;
+}

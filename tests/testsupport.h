@@ -1,0 +1,57 @@
+#pragma once
+// A real EditorWin in a temporary current directory, with the scripted platform.
+
+#include "editorwin.h"
+#include "platform/sourceeditor.h"
+#include "scriptedplatform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Runs the window in its own temporary current directory, restoring the old
+// one afterwards. The settings file holds port 1 unless the test says otherwise.
+class WindowFixture {
+public:
+    explicit WindowFixture(const QByteArray *settings = nullptr, bool createSettings = true)
+        : m_oldCwd(QDir::currentPath())
+    {
+        QDir::setCurrent(dir.path());
+        if (createSettings)
+            writeFile(dir.filePath(QStringLiteral("kestoide.ini")), settings ? *settings : QByteArray("1\r\n"));
+    }
+    ~WindowFixture()
+    {
+        win.reset();
+        QDir::setCurrent(m_oldCwd);
+    }
+    EditorWin &open()
+    {
+        win = std::make_unique<EditorWin>(platform);
+        return *win;
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    ScriptedPlatform platform;
+    std::unique_ptr<EditorWin> win;
+
+private:
+    QString m_oldCwd;
+};
