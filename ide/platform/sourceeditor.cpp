@@ -8,7 +8,6 @@
 #include <cstring>
 
 namespace {
-constexpr int utf16Index = QsciScintillaBase::SC_LINECHARACTERINDEX_UTF16;
 
 // Counts CR bytes in [data, data + n).
 qsizetype countCr(const char *data, std::size_t n)
@@ -24,6 +23,23 @@ qsizetype countCr(const char *data, std::size_t n)
     }
     return count;
 }
+
+bool isContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+// UTF-16 units of the UTF-8 character that starts with `lead`.
+int unitsOf(char lead) { return static_cast<unsigned char>(lead) >= 0xF0 ? 2 : 1; }
+
+// UTF-16 units of n bytes of UTF-8 that start and end on character boundaries.
+qsizetype utf16Units(const char *p, std::size_t n)
+{
+    qsizetype units = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(p[i]);
+        units += (b & 0xC0) != 0x80;
+        units += b >= 0xF0;
+    }
+    return units;
+}
+
 } // namespace
 
 SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
@@ -39,7 +55,6 @@ SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
     SendScintilla(SCI_SETHSCROLLBAR, 1L);
     SendScintilla(SCI_SETVSCROLLBAR, 1L);
-    SendScintilla(SCI_ALLOCATELINECHARACTERINDEX, static_cast<unsigned long>(utf16Index));
 
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int position, int type, const char *, int length, int, int, int, int, int, int) {
@@ -52,6 +67,17 @@ char SourceEditor::byteAt(long pos) const
     return static_cast<char>(SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(pos)));
 }
 
+const char *SourceEditor::range(long from, long to) const
+{
+    return reinterpret_cast<const char *>(
+        SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), to - from));
+}
+
+qsizetype SourceEditor::unitsIn(long from, long to) const
+{
+    return from < to ? utf16Units(range(from, to), static_cast<std::size_t>(to - from)) : 0;
+}
+
 // Lone LFs at byte positions first..last (inclusive, clipped to the text).
 qsizetype SourceEditor::loneLfIn(long first, long last) const
 {
@@ -60,8 +86,7 @@ qsizetype SourceEditor::loneLfIn(long first, long last) const
     last = std::min(last, size - 1);
     if (first > last)
         return 0;
-    const auto *p = reinterpret_cast<const char *>(
-        SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(first), last - first + 1));
+    const char *p = range(first, last + 1);
     qsizetype count = 0;
     char prev = first > 0 ? byteAt(first - 1) : '\0';
     for (long i = 0; i <= last - first; ++i) {
@@ -76,14 +101,33 @@ void SourceEditor::onModified(int position, int type, int length)
 {
     // Keep the count of lone LFs current: a change can only alter the LFs it
     // inserts or removes and the one right after it, whose neighbour changes.
-    if (type & SC_MOD_BEFOREINSERT)
+    // The anchor moves with the text after it; inside a deletion it falls
+    // back to where the deletion starts.
+    if (type & SC_MOD_BEFOREINSERT) {
         m_loneLfBefore = loneLfIn(position, position);
-    else if (type & SC_MOD_BEFOREDELETE)
+    } else if (type & SC_MOD_BEFOREDELETE) {
         m_loneLfBefore = loneLfIn(position, position + length);
-    else if (type & SC_MOD_INSERTTEXT)
+        m_unitsRemoved = unitsIn(position, position + length);
+        if (m_anchorByte > position && m_anchorByte < position + length) {
+            m_anchorChar -= unitsIn(position, m_anchorByte);
+            m_anchorByte = position;
+        }
+    } else if (type & SC_MOD_INSERTTEXT) {
         m_loneLf += loneLfIn(position, position + length) - m_loneLfBefore;
-    else if (type & SC_MOD_DELETETEXT)
+        const qsizetype units = unitsIn(position, position + length);
+        m_length += units;
+        if (m_anchorByte >= position && m_anchorByte > 0) {
+            m_anchorByte += length;
+            m_anchorChar += units;
+        }
+    } else if (type & SC_MOD_DELETETEXT) {
         m_loneLf += loneLfIn(position, position) - m_loneLfBefore;
+        m_length -= m_unitsRemoved;
+        if (m_anchorByte >= position + length) {
+            m_anchorByte -= length;
+            m_anchorChar -= m_unitsRemoved;
+        }
+    }
 
     if ((type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)) && !m_replacing)
         emit changed();
@@ -118,15 +162,13 @@ void SourceEditor::setText(const QString &text)
 void SourceEditor::setUtf8Text(std::string_view bytes)
 {
     m_replacing = true;
-    // The character index and the undo history would each follow the insert
-    // byte by byte; rebuilding the index once afterwards is much cheaper.
-    SendScintilla(SCI_RELEASELINECHARACTERINDEX, static_cast<unsigned long>(utf16Index));
+    // A loaded file is no step to undo, and keeping it in the undo history
+    // would hold a second copy of the whole text.
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
     SendScintilla(SCI_CLEARALL);
     SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(bytes.size()), bytes.data());
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
-    SendScintilla(SCI_ALLOCATELINECHARACTERINDEX, static_cast<unsigned long>(utf16Index));
     SendScintilla(SCI_GOTOPOS, 0UL);
     m_replacing = false;
     emit changed();
@@ -134,31 +176,55 @@ void SourceEditor::setUtf8Text(std::string_view bytes)
 
 long SourceEditor::toByte(qsizetype charPos) const
 {
+    const long size = SendScintilla(SCI_GETLENGTH);
     if (charPos <= 0)
         return 0;
-    const long size = SendScintilla(SCI_GETLENGTH);
-    const long line = SendScintilla(SCI_LINEFROMINDEXPOSITION, static_cast<unsigned long>(charPos),
-                                    static_cast<long>(utf16Index));
-    const long lineStart = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
-    const long lineIndex = SendScintilla(SCI_INDEXPOSITIONFROMLINE, static_cast<unsigned long>(line),
-                                         static_cast<long>(utf16Index));
-    const long pos = SendScintilla(SCI_POSITIONRELATIVECODEUNITS,
-                                   static_cast<unsigned long>(lineStart),
-                                   static_cast<long>(charPos - lineIndex));
-    // Past the end Scintilla answers 0: clamp to the end of the text.
-    return (pos == 0 && charPos > lineIndex) ? size : pos;
+    if (charPos >= m_length)
+        return size;
+    // Walk from the anchor or from the start, whichever is nearer.
+    long byte = m_anchorByte;
+    qsizetype chr = m_anchorChar;
+    if (charPos < chr - charPos) {
+        byte = 0;
+        chr = 0;
+    }
+    if (charPos >= chr) {
+        const char *p = range(byte, size);
+        long i = 0;
+        while (chr < charPos && byte + i < size) {
+            chr += unitsOf(p[i]);
+            ++i;
+            while (byte + i < size && isContinuation(p[i]))
+                ++i;
+        }
+        byte += i;
+    } else {
+        const char *p = range(0, byte);
+        while (chr > charPos && byte > 0) {
+            --byte;
+            while (byte > 0 && isContinuation(p[byte]))
+                --byte;
+            chr -= unitsOf(p[byte]);
+        }
+    }
+    m_anchorByte = byte;
+    m_anchorChar = chr;
+    return byte;
 }
 
 qsizetype SourceEditor::toChar(long bytePos) const
 {
-    const long line = SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(bytePos));
-    const long lineStart = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
-    const long lineIndex = SendScintilla(SCI_INDEXPOSITIONFROMLINE, static_cast<unsigned long>(line),
-                                         static_cast<long>(utf16Index));
-    return lineIndex + SendScintilla(SCI_COUNTCODEUNITS, static_cast<unsigned long>(lineStart), bytePos);
+    qsizetype chr = 0;
+    if (bytePos >= m_anchorByte)
+        chr = m_anchorChar + unitsIn(m_anchorByte, bytePos);
+    else if (bytePos < m_anchorByte - bytePos)
+        chr = unitsIn(0, bytePos);
+    else
+        chr = m_anchorChar - unitsIn(bytePos, m_anchorByte);
+    m_anchorByte = bytePos;
+    m_anchorChar = chr;
+    return chr;
 }
-
-qsizetype SourceEditor::length() const { return toChar(SendScintilla(SCI_GETLENGTH)); }
 
 qsizetype SourceEditor::selStart() const { return toChar(SendScintilla(SCI_GETSELECTIONSTART)); }
 

@@ -25,7 +25,7 @@ public:
     // platform allows. Valid until the next change.
     std::string_view utf8() const;
 
-    qsizetype length() const; // characters in the text
+    qsizetype length() const { return m_length; } // characters in the text
 
     qsizetype selStart() const;
     void setSelStart(qsizetype pos); // moves the caret there; nothing stays selected
@@ -67,11 +67,21 @@ private:
     long toByte(qsizetype charPos) const;
     qsizetype toChar(long bytePos) const;
     char byteAt(long pos) const;
+    const char *range(long from, long to) const;
+    qsizetype unitsIn(long from, long to) const;
     qsizetype loneLfIn(long first, long last) const;
 
     QList<QKeySequence> m_windowShortcuts;
     bool m_replacing = false;    // whole-text replacement under way: one change signal at its end
-    qsizetype m_loneLf = 0;      // LF bytes not preceded by CR; 0 lets the line index count CRs
+    // Kept up to date from the control's change notifications, so that no
+    // keystroke has to scan the text from its start:
+    qsizetype m_length = 0;       // UTF-16 units of the whole text
+    qsizetype m_loneLf = 0;       // LF bytes not preceded by CR; 0 lets the line index count CRs
     qsizetype m_loneLfBefore = 0; // lone LFs in the region a pending change touches
+    qsizetype m_unitsRemoved = 0; // UTF-16 units of a pending deletion
+    // A known byte position and its character position: conversions walk
+    // from here, and carets move in small steps.
+    mutable long m_anchorByte = 0;
+    mutable qsizetype m_anchorChar = 0;
     mutable std::string m_copy;  // text copy where the control's buffer cannot be addressed
 };
