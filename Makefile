@@ -12,7 +12,10 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 CMAKE_FLAGS = -DKESTO_WERROR=$(WERROR) $(if $(filter 1,$(SANITIZE)),-DKESTO_SANITIZE=ON,)
 
-.PHONY: all deps configure build run test clean
+# Checks that .ci/run adds after `make test`; each mk/*.mk appends its own.
+CI_CHECKS :=
+
+.PHONY: all deps configure build run test clean ci-checks
 
 all: build
 
@@ -33,3 +36,7 @@ test: build
 
 clean:
 	rm -rf build build-*
+
+-include mk/*.mk
+
+ci-checks: $(CI_CHECKS)
