@@ -156,6 +156,11 @@ EncodeResult appendUtf8AsCp1250(std::string_view in, std::string &out)
             else
                 cp = (cp << 6) | (s[i + k] & 0x3F);
         }
+        // An overlong form is malformed too, even where its value would fit:
+        // C0 80 must not slip through as a NUL byte.
+        constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (ok && cp < shortest[len])
+            ok = false;
         if (!ok)
             len = 1;
         const int mapped = ok ? encodeCp1250(cp) : -1;
