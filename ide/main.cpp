@@ -1,21 +1,15 @@
+#include "application.h"
 #include "editorwin.h"
 #include "platform/qtplatform.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
+    kesto::prepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KESTO IDE"));
-
-    // Qt's own texts (standard buttons, the file dialog) in Polish, like the rest.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"),
-                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslator);
+    kesto::installTranslations(app);
 
     kesto::QtPlatform platform;
     EditorWin window(platform);

@@ -5,7 +5,7 @@
 namespace kesto {
 
 // The real seams, on Qt Widgets.
-class QtPlatform final : public Platform {
+class QtPlatform : public Platform {
 public:
     Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
                       const QString &title) override;

@@ -40,6 +40,24 @@ qsizetype utf16Units(const char *p, std::size_t n)
     return units;
 }
 
+struct TextCounts {
+    qsizetype utf16Units = 0;
+    qsizetype loneLf = 0;
+};
+
+TextCounts countText(std::string_view text)
+{
+    TextCounts c;
+    char prev = '\0';
+    for (const char ch : text) {
+        const auto b = static_cast<unsigned char>(ch);
+        c.utf16Units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
+        c.loneLf += ch == '\n' && prev != '\r';
+        prev = ch;
+    }
+    return c;
+}
+
 } // namespace
 
 SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
@@ -99,6 +117,8 @@ qsizetype SourceEditor::loneLfIn(long first, long last) const
 
 void SourceEditor::onModified(int position, int type, int length)
 {
+    if (m_replacing)
+        return; // setUtf8Text() counts the new text itself, in one pass
     // Keep the count of lone LFs current: a change can only alter the LFs it
     // inserts or removes and the one right after it, whose neighbour changes.
     // The anchor moves with the text after it; inside a deletion it falls
@@ -129,7 +149,7 @@ void SourceEditor::onModified(int position, int type, int length)
         }
     }
 
-    if ((type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)) && !m_replacing)
+    if (type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT))
         emit changed();
 }
 
@@ -169,7 +189,15 @@ void SourceEditor::setUtf8Text(std::string_view bytes)
     SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(bytes.size()), bytes.data());
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
-    SendScintilla(SCI_GOTOPOS, 0UL);
+    // The caret is at the start already; scrolling to it here would lay out
+    // the first line at once, which for one huge line costs seconds twice over.
+    SendScintilla(SCI_SETFIRSTVISIBLELINE, 0UL);
+    SendScintilla(SCI_SETXOFFSET, 0UL);
+    const TextCounts counts = countText(bytes);
+    m_length = counts.utf16Units;
+    m_loneLf = counts.loneLf;
+    m_anchorByte = 0;
+    m_anchorChar = 0;
     m_replacing = false;
     emit changed();
 }

@@ -1,0 +1,26 @@
+#include "application.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace kesto {
+
+void prepareEnvironment()
+{
+    // The window draws nothing with OpenGL; without this, Qt's X11 plugin
+    // loads the whole GL stack at start (tens of milliseconds, tens of MB).
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+}
+
+void installTranslations(QApplication &app)
+{
+    auto *qtTranslator = new QTranslator(&app);
+    if (qtTranslator->load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"),
+                           QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(qtTranslator);
+}
+
+} // namespace kesto
