@@ -1,0 +1,14 @@
+#pragma once
+// Test files for the benchmarks: assembly-like lines with CR LF and Polish
+// letters in code page 852, as the lab's DOS editors wrote them.
+
+#include <QByteArray>
+
+namespace benchfiles {
+
+// About `bytes` bytes of source lines, each ending in CR LF.
+QByteArray source(qint64 bytes);
+// One line of `bytes` bytes with no line break.
+QByteArray singleLine(qint64 bytes);
+
+} // namespace benchfiles
