@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# KESTO IDE end to end, the way a student meets it: the real program in a real
+# X server (Xvfb), driven only by key events (xdotool), with stand-in lab tools
+# beside a copy of the program that record how they were started.
+#
+#   scripts/e2e.sh PROGRAM OUT_DIR
+#
+# Screenshots, the accessibility tree and the log of the tools go to OUT_DIR.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/e2e/lib.sh"
+e2e_wrap "$0" "$@"
+
+[[ $# -eq 2 ]] || { echo "usage: $0 PROGRAM OUT_DIR" >&2; exit 2; }
+program=$(realpath "$1")
+E2E_OUT=$(mkdir -p "$2" && realpath "$2")
+rm -f "$E2E_OUT"/*.png "$E2E_OUT"/tools.log "$E2E_OUT"/a11y-tree.txt
+
+# --- the stage -------------------------------------------------------------------
+# app/ holds a copy of the program and the two tools (the program looks for them
+# in its own folder); cwd/ is the current directory, where kestoide.ini lives.
+T=$(mktemp -d /tmp/kesto.XXXXXX)
+app="$T/app" cwd="$T/lab"
+mkdir -p "$app" "$cwd" "$T/moje programy" "$T/dos"
+cp "$program" "$app/kestoide"
+for tool in ruderari.exe zozevadi.exe; do
+    # One write per start, so two tools started together do not mix their lines.
+    cat >"$app/$tool" <<'EOF'
+#!/bin/sh
+line="$(basename "$0")|$PWD"
+for a in "$@"; do line="$line|$a"; done
+printf '%s\n' "$line" >>"$(dirname "$0")/tools.log"
+EOF
+    chmod +x "$app/$tool"
+done
+tools_log="$app/tools.log"
+: >"$tools_log"
+
+pid=""
+on_failure() {
+    shot failure || true
+    [[ -n $pid ]] && kill "$pid" 2>/dev/null || true
+    cp "$tools_log" "$E2E_OUT/tools.log" 2>/dev/null || true
+    echo "stage kept in $T; program output:" >&2
+    cat "$T/program.log" >&2 || true
+}
+trap 'rc=$?; [[ $rc -eq 0 ]] && rm -rf "$T"' EXIT
+
+tools_started() { # expected lines, in any order
+    _all_logged() {
+        local line
+        for line in "$@"; do grep -qxF -- "$line" "$tools_log" || return 1; done
+    }
+    poll 10 _all_logged "$@" ||
+        fail "tools not started as expected; wanted:$(printf '\n  %s' "$@")"$'\n'"log:$(printf '\n  %s' "$(cat "$tools_log")")"
+    local line
+    for line in "$@"; do log "ok: started $line"; done
+}
+tools_count() { expect_eq "tool starts so far" "$(wc -l <"$tools_log")" "$1"; }
+
+load_polish_keys
+
+# --- start-up without kestoide.ini -----------------------------------------------
+cd "$cwd"
+log "starting $app/kestoide in $cwd (screen reader checks: $(a11y_on && echo on || echo off))"
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=$(a11y_on && echo 1 || echo 0) \
+XDG_RUNTIME_DIR=$(mkdir -m 700 "$T/run" && echo "$T/run") \
+    "$app/kestoide" >"$T/program.log" 2>&1 &
+pid=$!
+
+warning=$(wait_window '^KESTOIDE$')
+shot 01-missing-settings-warning
+focus "$warning"
+key Return
+main=$(wait_window '^KESTO IDE \[')
+wait_caption "$main" "KESTO IDE [noname.asm]"
+expect_file_bytes "kestoide.ini after the warning" kestoide.ini '1\r\n'
+shot 02-start
+
+if a11y_on; then
+    a11y_connect
+    tree="$E2E_OUT/a11y-tree.txt"
+    a11y_tree >"$tree"
+    # Every menu and item a reader announces has a name; so do the editor and
+    # both status fields.
+    expect_eq "menus on the menu bar" \
+        "$(awk -F'\t' '$1 == 3 && $2 == "menu item" { printf "%s;", $3 }' "$tree")" \
+        "Plik;Edycja;Kompilator;Pomoc;"
+    expect_eq "menu items without a name" \
+        "$(awk -F'\t' '$2 == "menu item" && $3 == ""' "$tree" | wc -l)" 0
+    expect_eq "menu items" "$(awk -F'\t' '$2 == "menu item"' "$tree" | wc -l)" 23
+    for name in "Tekst programu" Komunikat "Numer linii"; do
+        [[ -n $(a11y_find "$tree" "$name") ]] || fail "no object named [$name] in $tree"
+        log "ok: a reader finds [$name]"
+    done
+    status_line=$(a11y_find "$tree" Komunikat)
+    line_field=$(a11y_find "$tree" "Numer linii")
+    wait_a11y_text "status line" "$status_line" "Używany port: 1"
+    wait_a11y_text "line indicator" "$line_field" "0,0"
+fi
+
+# --- type a program with Polish letters, save it through the Save dialog -------
+program=(
+    "; Migająca dioda na porcie 0 - ćwiczenie 3"
+    "; zażółć gęślą jaźń / ZAŻÓŁĆ GĘŚLĄ JAŹŃ"
+    "START:  LD   A,01h      ; zapal diodę"
+    "        OUT  (0),A"
+    "        CALL CZEKAJ"
+    "        LD   A,00h      ; zgaś diodę"
+    "        OUT  (0),A"
+    "        CALL CZEKAJ"
+    "        JP   START"
+    "CZEKAJ: LD   B,0FFh     ; pętla opóźniająca"
+    "PETLA:  DJNZ PETLA"
+    "        RET"
+)
+focus "$main"
+for ((i = 0; i < ${#program[@]}; i++)); do
+    ((i == 0)) || key Return
+    type_text "${program[i]}"
+done
+wait_caption "$main" "KESTO IDE [noname.asm] *"
+a11y_on && wait_a11y_text "line indicator" "$line_field" "Linia ${#program[@]}"
+
+key ctrl+s
+dialog=$(wait_window '^Zachowaj jako$')
+shot 03-save-dialog
+focus "$dialog"
+source_path="$T/moje programy/próba.asm"
+key ctrl+a
+type_text "$source_path"
+key Return
+wait_window_gone "$dialog"
+wait_caption "$main" "KESTO IDE [$source_path]"
+# Windows-1250 with CR LF line ends; the last line gets its CR LF on saving.
+expect_file_hex "saved source" "$source_path" \
+    "$(printf '%s\r\n' "${program[@]}" | iconv -f UTF-8 -t CP1250 | hex_of /dev/stdin)"
+expect_eq "the Polish letters of line 2 in Windows-1250" \
+    "$(sed -n 2p "$source_path" | hex_of /dev/stdin | cut -d' ' -f3-9)" "7a 61 bf f3 b3 e6 20"
+
+# --- compile and run; the port is chosen in between ------------------------------
+hex_path="$T/moje programy/próba.hex"
+focus "$main"
+key ctrl+m
+tools_started "ruderari.exe|$cwd|$source_path"
+a11y_on && wait_a11y_text "status line" "$status_line" "Kompilacja pliku \"$source_path\""
+key ctrl+r
+tools_started "zozevadi.exe|$cwd|/1|$hex_path"
+a11y_on && wait_a11y_text "status line" "$status_line" "Uruchomienie pliku \"$source_path\""
+
+key alt+k
+popup=$(wait_popup)
+shot 04-compiler-menu
+# From the first item, Up wraps round to COM4, then COM3.
+key Up Up Return
+wait_window_gone "$popup"
+expect_file_bytes "kestoide.ini after COM3" kestoide.ini '3\r\n'
+a11y_on && wait_a11y_text "status line" "$status_line" "Zapisano ustawienia"
+focus "$main"
+key ctrl+r
+tools_started "zozevadi.exe|$cwd|/3|$hex_path"
+tools_count 3
+
+# --- open a file written by a DOS editor (code page 852) -------------------------
+dos_path="$T/dos/STARY.ASM"
+printf '; \xa5\x86\xa9\x88 \xa4\x8f\xa8\x9d z DOS-a\r\nSTART:  NOP\r\n' >"$dos_path"
+key ctrl+o
+dialog=$(wait_window '^Otwórz$')
+focus "$dialog"
+key ctrl+a
+type_text "$dos_path"
+key Return
+wait_window_gone "$dialog"
+wait_caption "$main" "KESTO IDE [$dos_path]"
+a11y_on && wait_a11y_text "status line" "$status_line" "Otworzono plik: \"$dos_path\""
+
+focus "$main"
+key F4
+a11y_on && wait_a11y_text "status line after Info" "$status_line" \
+    "Plik: \"$dos_path\" Długość:  34 B,  3 linii (zapisany)"
+sleep 0.2
+shot 05-info
+
+# An edit and Save (no dialog now): the letters go back out in Windows-1250.
+key ctrl+Home
+type_text "; poprawione"
+key Return
+wait_caption "$main" "KESTO IDE [$dos_path] *"
+key ctrl+s
+wait_caption "$main" "KESTO IDE [$dos_path]"
+expect_file_bytes "DOS file saved again" "$dos_path" \
+    '; poprawione\r\n; \xb9\xe6\xea\xb3 \xa5\xc6\xca\xa3 z DOS-a\r\nSTART:  NOP\r\n'
+
+# Run on a document opened since the last compile asks to compile first.
+key ctrl+r
+question=$(wait_window '^KESTO IDE$')
+focus "$question"
+key Return
+tools_started "ruderari.exe|$cwd|$dos_path" "zozevadi.exe|$cwd|/3|$T/dos/STARY.hex"
+tools_count 5
+wait_window_gone "$question"
+
+# "&Plik" and "&Pomoc" share their access key, so Alt+P alternates between
+# them; reach Plik from "&Edycja" instead.
+exit_from_menu() {
+    key alt+e
+    wait_popup >/dev/null
+    key Left k
+}
+
+# --- close with unsaved text: Cancel keeps the window, Yes saves and ends ---------
+focus "$main"
+key ctrl+End
+type_text "        HALT"
+wait_caption "$main" "KESTO IDE [$dos_path] *"
+rm kestoide.ini
+exit_from_menu
+wait_window_gone "$popup"
+prompt=$(wait_window '^KESTO IDE$')
+a11y_on && wait_a11y_text "status line while asking" "$status_line" "Zamykanie"
+shot 06-unsaved-prompt
+focus "$prompt"
+key Escape
+wait_window_gone "$prompt"
+# Cancel writes the settings again and leaves everything else as it was.
+expect_file_bytes "kestoide.ini after Cancel" kestoide.ini '3\r\n'
+process_ended "$pid" && fail "the program ended after Cancel"
+wait_caption "$main" "KESTO IDE [$dos_path] *"
+
+focus "$main"
+exit_from_menu
+prompt=$(wait_window '^KESTO IDE$')
+focus "$prompt"
+key Return
+wait_exit "$pid" 0
+pid=""
+expect_file_bytes "saved on closing" "$dos_path" \
+    '; poprawione\r\n; \xb9\xe6\xea\xb3 \xa5\xc6\xca\xa3 z DOS-a\r\nSTART:  NOP\r\n        HALT\r\n'
+tools_count 5
+
+cp "$tools_log" "$E2E_OUT/tools.log"
+log "passed; screenshots in $E2E_OUT"
