@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Starts an installed kestoide under Xvfb and proves it works where it was put:
+# the window comes up, a stand-in ruderari.exe beside it is found (the program
+# looks for the tools in its own folder), and Exit ends it.
+#
+#   scripts/e2e/smoke.sh INSTALLED_PROGRAM OUT_DIR
+#
+# The stand-in tool is put beside the program for the run and taken away after.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+e2e_wrap "$0" "$@"
+
+[[ $# -eq 2 ]] || { echo "usage: $0 INSTALLED_PROGRAM OUT_DIR" >&2; exit 2; }
+program=$(realpath "$1")
+E2E_OUT=$(mkdir -p "$2" && realpath "$2")
+bindir=$(dirname "$program")
+[[ ! -e $bindir/ruderari.exe ]] || { echo "$bindir/ruderari.exe exists already" >&2; exit 2; }
+
+T=$(mktemp -d /tmp/kestoide-smoke.XXXXXX)
+tool="$bindir/ruderari.exe"
+cat >"$tool" <<EOF
+#!/bin/sh
+printf '%s|%s\n' "\$PWD" "\$*" >>"$T/tools.log"
+EOF
+chmod +x "$tool"
+pid=""
+on_failure() {
+    shot smoke-failure || true
+    [[ -n $pid ]] && kill "$pid" 2>/dev/null || true
+    cat "$T/program.log" >&2 || true
+}
+trap 'rm -f "$tool"; rm -rf "$T"' EXIT
+
+cd "$T"
+log "starting $program"
+XDG_RUNTIME_DIR=$(mkdir -m 700 "$T/run" && echo "$T/run") "$program" >"$T/program.log" 2>&1 &
+pid=$!
+focus "$(wait_window '^KESTOIDE$')"
+key Return
+main=$(wait_window '^KESTO IDE \[')
+wait_caption "$main" "KESTO IDE [noname.asm]"
+expect_file_bytes "kestoide.ini" kestoide.ini '1\r\n'
+shot smoke-installed
+
+# An unchanged untitled document compiles as it is: the assembler beside the
+# installed program gets "noname.asm".
+focus "$main"
+key ctrl+m
+_compiled() { [[ -f $T/tools.log ]] && grep -qxF "$T|noname.asm" "$T/tools.log"; }
+poll 10 _compiled || fail "ruderari.exe beside $program was not started"
+log "ok: the assembler beside the installed program was started"
+
+key alt+e
+wait_popup >/dev/null
+key Left k
+wait_exit "$pid" 0
+pid=""
+log "installed program passed"
