@@ -33,7 +33,10 @@ bool writeFileAtomically(const QString &path, std::string_view bytes)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size) {
+    // A short text stays in QSaveFile's buffer until commit(), which (Qt 6.4)
+    // ignores a failure to flush it: on a full disk it would put an empty file
+    // in place of the old one and report success. Flush and check first.
+    if (file.write(bytes.data(), size) != size || !file.flush()) {
         file.cancelWriting();
         return false;
     }

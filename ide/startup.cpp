@@ -2,13 +2,13 @@
 
 #include "codepage.h"
 #include "editorwin.h"
+#include "modzapisz.h"
 #include "platform/regularfile.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QSaveFile>
 
 namespace {
 // A bare name: it is read and written in the current directory of the moment.
@@ -60,16 +60,12 @@ void EditorWin::startUp()
 
 void EditorWin::saveset()
 {
-    // The port reaches the file whole or not at all: a failed write leaves
-    // the previous settings file as it was.
-    QSaveFile ini(settingsFile);
+    // The port reaches the file whole or not at all, the way source files are
+    // saved: a failed write leaves the previous settings file as it was.
     std::string bytes;
     codepage::appendUtf8AsCp1250(doc.comPort.toStdString(), bytes);
     bytes += "\r\n";
-    const bool ok = ini.open(QIODevice::WriteOnly) &&
-                    ini.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                        static_cast<qint64>(bytes.size()) &&
-                    ini.commit();
+    const bool ok = modZapisz::writeFileAtomically(settingsFile, bytes);
     setStatus(ok ? QStringLiteral("Zapisano ustawienia")
                  : QStringLiteral("Błąd podczas zapisywania ustawień"));
 }

@@ -104,6 +104,9 @@ void TestSourceEditor::changeSignalIsSynchronousForEveryChange()
     QCOMPARE(changes, 4);
     QTest::keyClick(&e, Qt::Key_Left); // moves only
     QCOMPARE(changes, 4);
+    e.undo(); // the control's own paths report too
+    QCOMPARE(changes, 5);
+    QCOMPARE(e.text(), QStringLiteral("abcde"));
 }
 
 void TestSourceEditor::keyReleaseSignalForEveryKey()
@@ -132,7 +135,10 @@ void TestSourceEditor::positionsAndCrCountMatchNaiveUnderRandomEdits()
         const qsizetype len = e.length();
         e.setSelStart(rng.bounded(int(len) + 1));
         e.setSelLength(rng.bounded(4));
-        if (rng.bounded(3) == 0)
+        const int op = rng.bounded(8);
+        if (op == 0)
+            e.undo();
+        else if (op < 3)
             e.setSelText(QString());
         else
             e.setSelText(pieces.at(rng.bounded(int(pieces.size()))));

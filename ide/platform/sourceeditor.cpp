@@ -5,6 +5,7 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -74,6 +75,14 @@ SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETHSCROLLBAR, 1L);
     SendScintilla(SCI_SETVSCROLLBAR, 1L);
 
+    // The control is told to report only the moments before a change. With
+    // the reports after a change, QScintilla's accessibility support counts
+    // the characters from the start of the text to the change, every time:
+    // a quarter of a second per keystroke at the end of a 50 MB file. Each
+    // change is completed at the next report or when its event has been
+    // handled (signalChanges()).
+    SendScintilla(SCI_SETMODEVENTMASK,
+                  static_cast<unsigned long>(SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE));
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int position, int type, const char *, int length, int, int, int, int, int, int) {
                 onModified(position, type, length);
@@ -119,12 +128,15 @@ void SourceEditor::onModified(int position, int type, int length)
 {
     if (m_replacing)
         return; // setUtf8Text() counts the new text itself, in one pass
-    // Keep the count of lone LFs current: a change can only alter the LFs it
-    // inserts or removes and the one right after it, whose neighbour changes.
-    // The anchor moves with the text after it; inside a deletion it falls
-    // back to where the deletion starts.
+    // Only the notifications sent before a change arrive (see the
+    // constructor); the previous change is complete by then.
+    settle();
+    // A change can only alter the lone LFs it inserts or removes and the LF
+    // right after it, whose neighbour changes. The anchor moves with the text
+    // after it; inside a deletion it falls back to where the deletion starts.
     if (type & SC_MOD_BEFOREINSERT) {
         m_loneLfBefore = loneLfIn(position, position);
+        m_pending = {Pending::Insert, position, length};
     } else if (type & SC_MOD_BEFOREDELETE) {
         m_loneLfBefore = loneLfIn(position, position + length);
         m_unitsRemoved = unitsIn(position, position + length);
@@ -132,25 +144,56 @@ void SourceEditor::onModified(int position, int type, int length)
             m_anchorChar -= unitsIn(position, m_anchorByte);
             m_anchorByte = position;
         }
-    } else if (type & SC_MOD_INSERTTEXT) {
-        m_loneLf += loneLfIn(position, position + length) - m_loneLfBefore;
-        const qsizetype units = unitsIn(position, position + length);
+        m_pending = {Pending::Delete, position, length};
+    }
+}
+
+void SourceEditor::settle() const
+{
+    const Pending p = m_pending;
+    if (p.kind == Pending::None)
+        return;
+    m_pending.kind = Pending::None;
+    m_unsignalled = true;
+    if (p.kind == Pending::Insert) {
+        m_loneLf += loneLfIn(p.position, p.position + p.length) - m_loneLfBefore;
+        const qsizetype units = unitsIn(p.position, p.position + p.length);
         m_length += units;
-        if (m_anchorByte >= position && m_anchorByte > 0) {
-            m_anchorByte += length;
+        if (m_anchorByte >= p.position && m_anchorByte > 0) {
+            m_anchorByte += p.length;
             m_anchorChar += units;
         }
-    } else if (type & SC_MOD_DELETETEXT) {
-        m_loneLf += loneLfIn(position, position) - m_loneLfBefore;
+    } else {
+        m_loneLf += loneLfIn(p.position, p.position) - m_loneLfBefore;
         m_length -= m_unitsRemoved;
-        if (m_anchorByte >= position + length) {
-            m_anchorByte -= length;
+        if (m_anchorByte >= p.position + p.length) {
+            m_anchorByte -= p.length;
             m_anchorChar -= m_unitsRemoved;
         }
     }
+}
 
-    if (type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT))
+void SourceEditor::signalChanges()
+{
+    settle();
+    if (m_unsignalled) {
+        m_unsignalled = false;
         emit changed();
+    }
+}
+
+void SourceEditor::undo()
+{
+    QsciScintilla::undo();
+    signalChanges();
+}
+
+bool SourceEditor::viewportEvent(QEvent *e)
+{
+    // Drops and middle-click pastes reach the text through the viewport.
+    const bool handled = QsciScintilla::viewportEvent(e);
+    signalChanges();
+    return handled;
 }
 
 std::string_view SourceEditor::utf8() const
@@ -194,6 +237,8 @@ void SourceEditor::setUtf8Text(std::string_view bytes)
     SendScintilla(SCI_SETFIRSTVISIBLELINE, 0UL);
     SendScintilla(SCI_SETXOFFSET, 0UL);
     const TextCounts counts = countText(bytes);
+    m_pending.kind = Pending::None;
+    m_unsignalled = false;
     m_length = counts.utf16Units;
     m_loneLf = counts.loneLf;
     m_anchorByte = 0;
@@ -204,36 +249,48 @@ void SourceEditor::setUtf8Text(std::string_view bytes)
 
 long SourceEditor::toByte(qsizetype charPos) const
 {
+    settle();
     const long size = SendScintilla(SCI_GETLENGTH);
     if (charPos <= 0)
         return 0;
     if (charPos >= m_length)
         return size;
-    // Walk from the anchor or from the start, whichever is nearer.
+    // Walk from the nearest known point: the start, the anchor or the end.
     long byte = m_anchorByte;
     qsizetype chr = m_anchorChar;
-    if (charPos < chr - charPos) {
+    const qsizetype fromAnchor = std::abs(charPos - chr);
+    if (charPos < fromAnchor) {
         byte = 0;
         chr = 0;
+    } else if (m_length - charPos < fromAnchor) {
+        byte = size;
+        chr = m_length;
     }
+    // A character is at most four bytes: only that much of the text is
+    // asked for, so the control's gap stays where the typing is.
+    const long span = static_cast<long>(std::min<qsizetype>(4 * std::abs(charPos - chr), size));
     if (charPos >= chr) {
-        const char *p = range(byte, size);
+        const long end = std::min(size, byte + span);
+        const char *p = range(byte, end);
         long i = 0;
-        while (chr < charPos && byte + i < size) {
+        while (chr < charPos && byte + i < end) {
             chr += unitsOf(p[i]);
             ++i;
-            while (byte + i < size && isContinuation(p[i]))
+            while (byte + i < end && isContinuation(p[i]))
                 ++i;
         }
         byte += i;
     } else {
-        const char *p = range(0, byte);
-        while (chr > charPos && byte > 0) {
-            --byte;
-            while (byte > 0 && isContinuation(p[byte]))
-                --byte;
-            chr -= unitsOf(p[byte]);
+        const long begin = std::max(0L, byte - span);
+        const char *p = range(begin, byte);
+        long i = byte - begin;
+        while (chr > charPos && i > 0) {
+            --i;
+            while (i > 0 && isContinuation(p[i]))
+                --i;
+            chr -= unitsOf(p[i]);
         }
+        byte = begin + i;
     }
     m_anchorByte = byte;
     m_anchorChar = chr;
@@ -242,9 +299,13 @@ long SourceEditor::toByte(qsizetype charPos) const
 
 qsizetype SourceEditor::toChar(long bytePos) const
 {
+    settle();
+    const long size = SendScintilla(SCI_GETLENGTH);
     qsizetype chr = 0;
-    if (bytePos >= m_anchorByte)
+    if (bytePos >= m_anchorByte && bytePos - m_anchorByte <= size - bytePos)
         chr = m_anchorChar + unitsIn(m_anchorByte, bytePos);
+    else if (bytePos > m_anchorByte)
+        chr = m_length - unitsIn(bytePos, size);
     else if (bytePos < m_anchorByte - bytePos)
         chr = unitsIn(0, bytePos);
     else
@@ -293,10 +354,12 @@ void SourceEditor::setSelText(const QString &text)
     SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(bytes.size()), bytes.constData());
     const long caret = from + bytes.size();
     SendScintilla(SCI_SETSEL, static_cast<unsigned long>(caret), caret);
+    signalChanges();
 }
 
 qsizetype SourceEditor::crCountBefore(qsizetype pos) const
 {
+    settle();
     const long byte = toByte(pos);
     if (m_loneLf == 0) {
         // Every line break holds exactly one CR, so the line index answers at
@@ -322,7 +385,9 @@ bool SourceEditor::event(QEvent *e)
             return true;
         }
     }
-    return QsciScintilla::event(e);
+    const bool handled = QsciScintilla::event(e);
+    signalChanges();
+    return handled;
 }
 
 void SourceEditor::keyPressEvent(QKeyEvent *e)

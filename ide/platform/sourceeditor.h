@@ -25,7 +25,11 @@ public:
     // platform allows. Valid until the next change.
     std::string_view utf8() const;
 
-    qsizetype length() const { return m_length; } // characters in the text
+    qsizetype length() const // characters in the text
+    {
+        settle();
+        return m_length;
+    }
 
     qsizetype selStart() const;
     void setSelStart(qsizetype pos); // moves the caret there; nothing stays selected
@@ -56,14 +60,20 @@ signals:
     void deleteRequested();
     void selectAllRequested();
 
+public slots:
+    void undo() override;
+
 protected:
     bool event(QEvent *e) override;
+    bool viewportEvent(QEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void keyReleaseEvent(QKeyEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
 
 private:
     void onModified(int position, int type, int length);
+    void settle() const;  // completes the bookkeeping of a finished change
+    void signalChanges(); // settles, then emits changed() if the text changed
     long toByte(qsizetype charPos) const;
     qsizetype toChar(long bytePos) const;
     char byteAt(long pos) const;
@@ -75,10 +85,17 @@ private:
     bool m_replacing = false;    // whole-text replacement under way: one change signal at its end
     // Kept up to date from the control's change notifications, so that no
     // keystroke has to scan the text from its start:
-    qsizetype m_length = 0;       // UTF-16 units of the whole text
-    qsizetype m_loneLf = 0;       // LF bytes not preceded by CR; 0 lets the line index count CRs
-    qsizetype m_loneLfBefore = 0; // lone LFs in the region a pending change touches
-    qsizetype m_unitsRemoved = 0; // UTF-16 units of a pending deletion
+    struct Pending {
+        enum Kind { None, Insert, Delete } kind = None;
+        long position = 0;
+        long length = 0;
+    };
+    mutable Pending m_pending;            // a change reported but not yet counted
+    mutable bool m_unsignalled = false;   // a counted change waits for changed()
+    mutable qsizetype m_length = 0;       // UTF-16 units of the whole text
+    mutable qsizetype m_loneLf = 0;       // LF bytes not preceded by CR; 0 lets the line index count CRs
+    qsizetype m_loneLfBefore = 0;         // lone LFs in the region a pending change touches
+    qsizetype m_unitsRemoved = 0;         // UTF-16 units of a pending deletion
     // A known byte position and its character position: conversions walk
     // from here, and carets move in small steps.
     mutable long m_anchorByte = 0;
