@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "documentstate.h"
 #include "platform/platform.h"
+#include "platform/regularfile.h"
 #include "platform/sourceeditor.h"
 
 #include <QSaveFile>
@@ -29,6 +30,12 @@ Encoded encodeSourceText(std::string_view utf8)
 
 bool writeFileAtomically(const QString &path, std::string_view bytes)
 {
+    // The new file is renamed over the old one, so a FIFO or a device (as
+    // root even /dev/null) would be replaced by a plain file: refuse them.
+    const kesto::SaveTarget target = kesto::inspectSaveTarget(path);
+    if (target.exists && !target.regular)
+        return false;
+    // QSaveFile follows a symbolic link: the link stays, its target gets the text.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

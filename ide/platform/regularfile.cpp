@@ -15,7 +15,8 @@ bool openRegularFileForReading(QFile &file)
 {
 #ifdef Q_OS_UNIX
     const QByteArray path = QFile::encodeName(file.fileName());
-    if (path.isEmpty())
+    // A NUL would cut the name short and open some other file.
+    if (path.isEmpty() || path.contains('\0'))
         return false;
     // O_NONBLOCK keeps open() of a FIFO from waiting for a writer; the type is
     // then checked on the descriptor itself, so nothing can swap the file in between.
@@ -38,6 +39,26 @@ bool openRegularFileForReading(QFile &file)
         return false;
     return file.open(QIODevice::ReadOnly);
 #endif
+}
+
+SaveTarget inspectSaveTarget(const QString &path)
+{
+    SaveTarget t;
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (name.isEmpty() || name.contains('\0') || ::stat(name.constData(), &st) != 0)
+        return t;
+    t.exists = true;
+    t.regular = S_ISREG(st.st_mode);
+    t.links = static_cast<long>(st.st_nlink);
+#else
+    const QFileInfo info(path);
+    t.exists = info.exists();
+    t.regular = info.isFile();
+    t.links = 1;
+#endif
+    return t;
 }
 
 } // namespace kesto
