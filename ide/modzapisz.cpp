@@ -79,6 +79,20 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
                                 kesto::questionTitle) != kesto::Button::Ok)
             return false;
     }
+    // A file with several hard links cannot be replaced atomically and stay
+    // linked: the save makes a new file under this name, and the other names
+    // keep the old text. Writing in place would keep the link but could leave
+    // a half-written file behind, so the save stays atomic and the user is told.
+    if (kesto::inspectSaveTarget(path).links > 1) {
+        const QString question =
+            QStringLiteral("Plik %1 ma też inne nazwy (dowiązania twarde). Zapis utworzy go na nowo, "
+                           "a pod pozostałymi nazwami zostanie dotychczasowa treść.")
+                .arg(path) +
+            QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
+        if (platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
+                                kesto::questionTitle) != kesto::Button::Ok)
+            return false;
+    }
     if (!writeFileAtomically(path, encoded.bytes)) {
         platform.messageBox(parent,
                             QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."),
