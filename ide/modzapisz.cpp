@@ -83,7 +83,7 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
     // linked: the save makes a new file under this name, and the other names
     // keep the old text. Writing in place would keep the link but could leave
     // a half-written file behind, so the save stays atomic and the user is told.
-    if (kesto::inspectSaveTarget(path).links > 1) {
+    if (const kesto::SaveTarget t = kesto::inspectSaveTarget(path); t.regular && t.links > 1) {
         const QString question =
             QStringLiteral("Plik %1 ma też inne nazwy (dowiązania twarde). Zapis utworzy go na nowo, "
                            "a pod pozostałymi nazwami zostanie dotychczasowa treść.")
