@@ -1,0 +1,197 @@
+// libFuzzer target for the byte tables alone, with no Qt and no files.
+//
+// The input is taken twice: as the bytes of a source file (decoded as Open
+// does, encoded as Save does) and as editor text in UTF-8, valid or not.
+// Every check aborts with a message, so libFuzzer keeps the input.
+
+#include "codepage.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void fail(const char *what, std::size_t at)
+{
+    std::fprintf(stderr, "fuzz_codec: %s (at %zu)\n", what, at);
+    std::abort();
+}
+
+#define CHECK(cond, at)                                                                            \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            fail(#cond, (at));                                                                     \
+    } while (0)
+
+// The 18 code-page-852 letters, written out here once more on purpose: the
+// fuzzer checks the program's table against this one.
+constexpr std::array<std::pair<unsigned char, char16_t>, 18> letters = {{
+    {0xA5, u'ą'}, {0xA9, u'ę'}, {0xA2, u'ó'}, {0x98, u'ś'}, {0x88, u'ł'}, {0xBE, u'ż'},
+    {0xAB, u'ź'}, {0x86, u'ć'}, {0xE4, u'ń'}, {0xA4, u'Ą'}, {0xA8, u'Ę'}, {0xE0, u'Ó'},
+    {0x97, u'Ś'}, {0x9D, u'Ł'}, {0xBD, u'Ż'}, {0x8D, u'Ź'}, {0x8F, u'Ć'}, {0xE3, u'Ń'},
+}};
+
+std::optional<char16_t> letterOf(unsigned char b)
+{
+    for (const auto &[byte, letter] : letters)
+        if (byte == b)
+            return letter;
+    return std::nullopt;
+}
+
+// Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
+// Returns the code points, or nothing when the input is malformed.
+std::optional<std::vector<char32_t>> strictUtf8(std::string_view s)
+{
+    std::vector<char32_t> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        std::size_t len = 0;
+        char32_t cp = 0;
+        char32_t least = 0;
+        if (b < 0x80) {
+            len = 1, cp = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            len = 2, cp = b & 0x1F, least = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            len = 3, cp = b & 0x0F, least = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            len = 4, cp = b & 0x07, least = 0x10000;
+        } else {
+            return std::nullopt;
+        }
+        if (i + len > s.size())
+            return std::nullopt;
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            if ((c & 0xC0) != 0x80)
+                return std::nullopt;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return std::nullopt;
+        out.push_back(cp);
+        i += len;
+    }
+    return out;
+}
+
+std::string decode(std::string_view bytes)
+{
+    std::string text;
+    codepage::appendSourceAsUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                 text);
+    return text;
+}
+
+std::string encodeClean(std::string_view text)
+{
+    std::string bytes;
+    const codepage::EncodeResult r = codepage::appendUtf8AsCp1250(text, bytes);
+    CHECK(r.unmappable == 0, r.firstUnmappableAt);
+    return bytes;
+}
+
+// The input as the bytes of a file: Open, then Save, then Open and Save again.
+void fileBytes(std::string_view in)
+{
+    const std::string text = decode(in);
+    const auto cps = strictUtf8(text);
+    CHECK(cps.has_value(), 0);
+    CHECK(cps->size() == in.size(), cps->size()); // one character per byte, nothing dropped
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        const char32_t cp = (*cps)[i];
+        const std::optional<char16_t> letter = letterOf(b);
+        CHECK(cp == codepage::decodeSourceByte(b), i);
+        if (letter)
+            CHECK(cp == *letter, i);
+        else
+            CHECK(cp == codepage::decodeCp1250(b), i);
+        if (b < 0x80)
+            CHECK(cp == b, i);
+        CHECK(cp != 0xFFFD, i);
+    }
+
+    // The first save: every byte outside the table comes back as it was; a
+    // table letter is written as its Windows-1250 byte, which reads back as
+    // the same letter unless that byte is itself in the table.
+    const std::string saved = encodeClean(text);
+    CHECK(saved.size() == in.size(), saved.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        const auto s = static_cast<unsigned char>(saved[i]);
+        if (const std::optional<char16_t> letter = letterOf(b)) {
+            CHECK(codepage::encodeCp1250(*letter) == s, i);
+            CHECK(codepage::decodeCp1250(s) == *letter, i);
+        } else {
+            CHECK(s == b, i);
+        }
+    }
+
+    // Open-then-save of a saved file changes nothing, except for the two
+    // Windows-1250 capitals whose bytes the table claims: Ą (A5) reads back
+    // as ą and Ź (8F) as Ć, as every file goes through the table. From the
+    // second save on the file is stable.
+    const std::string again = encodeClean(decode(saved));
+    CHECK(again.size() == saved.size(), again.size());
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        const auto s = static_cast<unsigned char>(saved[i]);
+        const auto a = static_cast<unsigned char>(again[i]);
+        const unsigned char expected = s == 0xA5 ? 0xB9 : s == 0x8F ? 0xC6 : s;
+        CHECK(a == expected, i);
+    }
+    CHECK(encodeClean(decode(again)) == again, 0);
+}
+
+// The input as editor text: the encoder must be total whatever it is handed,
+// and exact on well-formed UTF-8.
+void editorText(std::string_view in)
+{
+    std::string out;
+    const codepage::EncodeResult r = codepage::appendUtf8AsCp1250(in, out);
+    CHECK(out.size() <= in.size(), out.size());
+    const auto cps = strictUtf8(in);
+    if (!cps) {
+        CHECK(r.unmappable > 0, 0); // malformed text never passes silently
+        CHECK(r.firstUnmappableAt < in.size(), r.firstUnmappableAt);
+        return;
+    }
+    CHECK(out.size() == cps->size(), out.size()); // one byte per character
+    std::size_t unmappable = 0;
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < cps->size(); ++i) {
+        const char32_t cp = (*cps)[i];
+        const int mapped = codepage::encodeCp1250(cp);
+        const auto o = static_cast<unsigned char>(out[i]);
+        if (mapped < 0) {
+            CHECK(o == '?', i);
+            if (unmappable++ == 0) {
+                CHECK(r.firstUnmappable == cp, i);
+                CHECK(r.firstUnmappableAt == offset, i);
+            }
+        } else {
+            CHECK(mapped == o, i);
+            CHECK(codepage::decodeCp1250(o) == cp, i);
+        }
+        offset += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    }
+    CHECK(r.unmappable == unmappable, unmappable);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view in(reinterpret_cast<const char *>(data), size);
+    fileBytes(in);
+    editorText(in);
+    return 0;
+}
