@@ -1,6 +1,7 @@
 #include "codepage.h"
 
 #include <array>
+#include <cstring>
 
 namespace codepage {
 namespace {
@@ -87,6 +88,13 @@ constexpr std::array<unsigned char, reverseLimit> makeReverse()
 }
 constexpr std::array<unsigned char, reverseLimit> reverseTable = makeReverse();
 
+bool isAscii8(const unsigned char *p)
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080ULL) == 0;
+}
+
 } // namespace
 
 char16_t decodeCp1250(unsigned char byte) { return cp1250(byte); }
@@ -108,6 +116,14 @@ void appendSourceAsUtf8(const unsigned char *bytes, std::size_t count, std::stri
     out.resize(start + count * maxUtf8PerByte);
     char *dst = out.data() + start;
     for (std::size_t i = 0; i < count; ++i) {
+        // Most of a source is ASCII: copy it eight bytes at a time.
+        while (i + 8 <= count && isAscii8(bytes + i)) {
+            std::memcpy(dst, bytes + i, 8);
+            dst += 8;
+            i += 8;
+        }
+        if (i == count)
+            break;
         const unsigned char b = bytes[i];
         if (b < 0x80) {
             *dst++ = static_cast<char>(b);
@@ -120,21 +136,33 @@ void appendSourceAsUtf8(const unsigned char *bytes, std::size_t count, std::stri
     out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
-EncodeResult appendUtf8AsCp1250(std::string_view in, std::string &out)
+std::size_t encodeUtf8AsCp1250(std::string_view in, char *out, EncodeResult &result)
 {
-    EncodeResult result;
-    const std::size_t start = out.size();
-    out.resize(start + in.size());
-    char *dst = out.data() + start;
+    char *dst = out;
     const auto *s = reinterpret_cast<const unsigned char *>(in.data());
     const std::size_t n = in.size();
     std::size_t i = 0;
     while (i < n) {
+        if (i + 8 <= n && isAscii8(s + i)) {
+            std::memcpy(dst, s + i, 8);
+            dst += 8;
+            i += 8;
+            continue;
+        }
         const unsigned char b = s[i];
         if (b < 0x80) {
             *dst++ = static_cast<char>(b);
             ++i;
             continue;
+        }
+        // The Polish letters are two-byte sequences: take those straight.
+        if (b >= 0xC2 && b < 0xE0 && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
+            const unsigned char mapped = reverseTable[((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu)];
+            if (mapped != 0) {
+                *dst++ = static_cast<char>(mapped);
+                i += 2;
+                continue;
+            }
         }
         // Decode one UTF-8 sequence; anything malformed counts as one unmappable byte.
         char32_t cp = 0;
@@ -175,7 +203,15 @@ EncodeResult appendUtf8AsCp1250(std::string_view in, std::string &out)
         }
         i += len;
     }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
+    return static_cast<std::size_t>(dst - out);
+}
+
+EncodeResult appendUtf8AsCp1250(std::string_view in, std::string &out)
+{
+    EncodeResult result;
+    const std::size_t start = out.size();
+    out.resize(start + in.size());
+    out.resize(start + encodeUtf8AsCp1250(in, out.data() + start, result));
     return result;
 }
 

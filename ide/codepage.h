@@ -33,6 +33,12 @@ struct EncodeResult {
     char32_t firstUnmappable = 0;
 };
 
+// Writes the Windows-1250 bytes of UTF-8 text to `out`, which has room for
+// at least in.size() bytes, and returns how many it wrote; characters the
+// code page cannot hold, and malformed UTF-8, become '?' and are counted
+// into `result` (offsets relative to `in`).
+std::size_t encodeUtf8AsCp1250(std::string_view in, char *out, EncodeResult &result);
+
 // Appends the Windows-1250 bytes of UTF-8 text to `out`. Characters the code
 // page cannot hold, and malformed UTF-8, become '?' and are counted.
 EncodeResult appendUtf8AsCp1250(std::string_view utf8, std::string &out);

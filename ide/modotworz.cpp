@@ -8,36 +8,143 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace modOtworz {
+namespace {
+
+constexpr std::size_t chunkBytes = std::size_t(1) << 20;
+
+// Decodes raw source bytes into `out`, counting what the editor keeps count
+// of: every byte is one UTF-16 unit, and an LF is lone when the byte before
+// it (`previous`, carried over from the last chunk) is not a CR.
+void decodeChunk(const unsigned char *raw, std::size_t n, unsigned char &previous, TextChunk &out)
+{
+    out.utf8.clear();
+    codepage::appendSourceAsUtf8(raw, n, out.utf8);
+    out.utf16Units = static_cast<qsizetype>(n);
+    out.loneLf = 0;
+    const unsigned char *p = raw;
+    const unsigned char *end = raw + n;
+    while (p < end) {
+        const void *lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        if (!lf)
+            break;
+        const auto *at = static_cast<const unsigned char *>(lf);
+        const unsigned char before = at == raw ? previous : at[-1];
+        out.loneLf += before != '\r';
+        p = at + 1;
+    }
+    if (n > 0)
+        previous = raw[n - 1];
+}
+
+// Reads and decodes a file on a thread of its own, a few chunks ahead of the
+// editor that takes them in: decoding one chunk overlaps inserting the last.
+class DecodingReader {
+public:
+    explicit DecodingReader(QFile &file) : m_file(file), m_worker([this] { run(); }) {}
+    ~DecodingReader()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_worker.join();
+    }
+    DecodingReader(const DecodingReader &) = delete;
+    DecodingReader &operator=(const DecodingReader &) = delete;
+
+    // The editor's chunk source: 1 with a chunk, 0 at the end, -1 on failure.
+    int next(TextChunk &chunk)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_ready.empty() || m_done || m_failed; });
+        if (m_failed)
+            return -1;
+        if (m_ready.empty())
+            return 0;
+        chunk = std::move(m_ready.front());
+        m_ready.pop_front();
+        m_changed.notify_all();
+        return 1;
+    }
+
+private:
+    void run()
+    {
+        std::vector<unsigned char> raw(chunkBytes);
+        unsigned char previous = 0;
+        qint64 total = 0;
+        for (;;) {
+            const qint64 got = m_file.read(reinterpret_cast<char *>(raw.data()), static_cast<qint64>(raw.size()));
+            total += std::max<qint64>(got, 0);
+            // A read error, or a file that grew past the limit while being read.
+            if (got < 0 || total > maxSourceFileSize)
+                return finish(false);
+            if (got == 0)
+                return finish(true);
+            TextChunk chunk;
+            decodeChunk(raw.data(), static_cast<std::size_t>(got), previous, chunk);
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_ready.size() < 4 || m_stop; });
+            if (m_stop)
+                return;
+            m_ready.push_back(std::move(chunk));
+            m_changed.notify_all();
+        }
+    }
+
+    void finish(bool ok)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            (ok ? m_done : m_failed) = true;
+        }
+        m_changed.notify_all();
+    }
+
+    QFile &m_file;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<TextChunk> m_ready;
+    bool m_done = false;
+    bool m_failed = false;
+    bool m_stop = false;
+    std::thread m_worker; // last: starts once everything above exists
+};
+
+bool openSource(QFile &file)
+{
+    return kesto::openRegularFileForReading(file) && file.size() <= maxSourceFileSize;
+}
+
+} // namespace
 
 ReadResult readSourceFile(const QString &path)
 {
     ReadResult result;
     QFile file(path);
-    if (!kesto::openRegularFileForReading(file))
+    if (!openSource(file))
         return result;
-    const qint64 size = file.size();
-    if (size > maxSourceFileSize)
-        return result;
-
-    // Decode chunk by chunk straight into UTF-8: no second copy of the raw bytes.
-    // Most source bytes are ASCII, so the text is about as long as the file.
-    result.utf8.reserve(static_cast<std::size_t>(size + size / 16));
-    std::vector<unsigned char> chunk(std::size_t(1) << 20);
+    result.utf8.reserve(static_cast<std::size_t>(file.size() + file.size() / 16));
+    std::vector<unsigned char> raw(chunkBytes);
     qint64 total = 0;
     for (;;) {
-        const qint64 got = file.read(reinterpret_cast<char *>(chunk.data()),
-                                     static_cast<qint64>(chunk.size()));
-        if (got < 0)
+        const qint64 got = file.read(reinterpret_cast<char *>(raw.data()), static_cast<qint64>(raw.size()));
+        total += std::max<qint64>(got, 0);
+        if (got < 0 || total > maxSourceFileSize)
             return {};
         if (got == 0)
             break;
-        total += got;
-        if (total > maxSourceFileSize) // the file grew while being read
-            return {};
-        codepage::appendSourceAsUtf8(chunk.data(), static_cast<std::size_t>(got), result.utf8);
+        codepage::appendSourceAsUtf8(raw.data(), static_cast<std::size_t>(got), result.utf8);
     }
     result.ok = true;
     return result;
@@ -46,13 +153,19 @@ ReadResult readSourceFile(const QString &path)
 bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform,
                     QWidget *parent)
 {
-    ReadResult read = readSourceFile(path);
-    if (!read.ok) {
+    QFile file(path);
+    bool loaded = openSource(file);
+    if (loaded) {
+        DecodingReader reader(file);
+        // Polish letters take two bytes in UTF-8; a few per line is the rule.
+        const auto expected = static_cast<std::size_t>(file.size() + file.size() / 8);
+        loaded = editor.replaceText([&reader](TextChunk &chunk) { return reader.next(chunk); }, expected);
+    }
+    if (!loaded) {
         platform.messageBox(parent, QStringLiteral("Nie można otworzyć pliku: ") + path,
                             kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
         return false;
     }
-    editor.setUtf8Text(read.utf8);
     return true;
 }
 

@@ -9,14 +9,42 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstring>
+#include <thread>
 
 namespace modZapisz {
 
 Encoded encodeSourceText(std::string_view utf8)
 {
     Encoded e;
-    e.bytes.reserve(utf8.size() + 2);
-    const codepage::EncodeResult r = codepage::appendUtf8AsCp1250(utf8, e.bytes);
+    e.bytes.resize(utf8.size() + 2);
+    codepage::EncodeResult r;
+    std::size_t written = 0;
+    // A large text is encoded in two halves at once, one per core. The split
+    // moves forward past continuation bytes, so no character is cut in two.
+    constexpr std::size_t parallelFrom = std::size_t(4) << 20;
+    if (utf8.size() >= parallelFrom) {
+        std::size_t split = utf8.size() / 2;
+        while (split < utf8.size() && (static_cast<unsigned char>(utf8[split]) & 0xC0) == 0x80)
+            ++split;
+        codepage::EncodeResult second;
+        std::size_t secondWritten = 0;
+        std::thread worker([&] {
+            secondWritten = codepage::encodeUtf8AsCp1250(utf8.substr(split), e.bytes.data() + split, second);
+        });
+        written = codepage::encodeUtf8AsCp1250(utf8.substr(0, split), e.bytes.data(), r);
+        worker.join();
+        std::memmove(e.bytes.data() + written, e.bytes.data() + split, secondWritten);
+        written += secondWritten;
+        if (r.unmappable == 0 && second.unmappable > 0) {
+            r.firstUnmappableAt = split + second.firstUnmappableAt;
+            r.firstUnmappable = second.firstUnmappable;
+        }
+        r.unmappable += second.unmappable;
+    } else {
+        written = codepage::encodeUtf8AsCp1250(utf8, e.bytes.data(), r);
+    }
+    e.bytes.resize(written);
     e.unmappable = r.unmappable;
     if (r.unmappable) {
         e.firstUnmappable = r.firstUnmappable;
@@ -68,12 +96,18 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
 {
     const Encoded encoded = encodeSourceText(editor.utf8());
     if (encoded.unmappable > 0) {
+        const QString what =
+            encoded.unmappable == 1
+                ? QStringLiteral("znak %1 w linii %2 zostanie zapisany jako „?”.")
+                      .arg(describe(encoded.firstUnmappable))
+                      .arg(encoded.firstUnmappableLine)
+                : QStringLiteral("znak %1 w linii %2 i pozostałe takie znaki (razem %3) zostaną "
+                                 "zapisane jako „?”.")
+                      .arg(describe(encoded.firstUnmappable))
+                      .arg(encoded.firstUnmappableLine)
+                      .arg(encoded.unmappable);
         const QString question =
-            QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: znak %1 "
-                           "w linii %2 i pozostałe takie znaki (razem %3) zostaną zapisane jako „?”.")
-                .arg(describe(encoded.firstUnmappable))
-                .arg(encoded.firstUnmappableLine)
-                .arg(encoded.unmappable) +
+            QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: ") + what +
             QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
         if (platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
                                 kesto::questionTitle) != kesto::Button::Ok)

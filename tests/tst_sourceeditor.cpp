@@ -19,6 +19,8 @@ private slots:
     void keyReleaseSignalForEveryKey();
     void positionsAndCrCountMatchNaiveUnderRandomEdits();
     void crCountInsideCrLfAndAtEnds();
+    void failedReplacementKeepsOldText();
+    void chunkedReplacementKeepsBreaksAcrossChunkEnds();
 };
 
 void TestSourceEditor::textKeepsEveryLineBreakAsSet_data()
@@ -170,6 +172,50 @@ void TestSourceEditor::crCountInsideCrLfAndAtEnds()
     QCOMPARE(e.crCountBefore(6), 2);
     e.setText(QStringLiteral("a\nb\nc"));
     QCOMPARE(e.crCount(), 0);
+}
+
+void TestSourceEditor::failedReplacementKeepsOldText()
+{
+    SourceEditor e;
+    e.setText(QStringLiteral("stary\r\ntekst"));
+    e.setSelStart(7);
+    QSignalSpy spy(&e, &SourceEditor::changed);
+    int calls = 0;
+    const bool ok = e.replaceText([&](TextChunk &chunk) {
+        if (++calls > 1)
+            return -1; // the read fails after one chunk
+        chunk.utf8 = "nowy\r\n";
+        chunk.utf16Units = 6;
+        return 1;
+    });
+    QVERIFY(!ok);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(e.text(), QStringLiteral("stary\r\ntekst"));
+    QCOMPARE(e.length(), 12);
+    QCOMPARE(e.selStart(), 7);
+    QTest::keyClick(&e, Qt::Key_X); // the old document is alive and editable
+    QCOMPARE(e.text(), QStringLiteral("stary\r\nxtekst"));
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestSourceEditor::chunkedReplacementKeepsBreaksAcrossChunkEnds()
+{
+    // A CR LF split between two chunks is still one line break.
+    const std::vector<std::string> pieces = {"a\r", "\nb\r", "\n\nc"};
+    std::size_t i = 0;
+    SourceEditor e;
+    QVERIFY(e.replaceText([&](TextChunk &chunk) {
+        if (i == pieces.size())
+            return 0;
+        chunk.utf8 = pieces[i++];
+        chunk.utf16Units = qsizetype(chunk.utf8.size());
+        chunk.loneLf = i == 3 ? 1 : 0;
+        return 1;
+    }));
+    QCOMPARE(e.text(), QStringLiteral("a\r\nb\r\n\nc"));
+    QCOMPARE(e.crCount(), 2);
+    QCOMPARE(e.crCountBefore(4), 1);
+    QCOMPARE(e.length(), 8);
 }
 
 QTEST_MAIN(TestSourceEditor)

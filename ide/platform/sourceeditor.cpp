@@ -63,12 +63,11 @@ TextCounts countText(std::string_view text)
 
 SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
 {
-    setUtf8(true);
+    configureDocument();
     setWrapMode(WrapNone);
     setMarginWidth(0, 0);
     setMarginWidth(1, 0);
     setMarginWidth(2, 0);
-    setEolMode(EolWindows);
     SendScintilla(SCI_SETPASTECONVERTENDINGS, 0UL);
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
@@ -224,27 +223,78 @@ void SourceEditor::setText(const QString &text)
 
 void SourceEditor::setUtf8Text(std::string_view bytes)
 {
+    bool given = false;
+    replaceText(
+        [&](TextChunk &chunk) {
+            if (given)
+                return 0;
+            given = true;
+            chunk.utf8.assign(bytes);
+            const TextCounts counts = countText(bytes);
+            chunk.utf16Units = counts.utf16Units;
+            chunk.loneLf = counts.loneLf;
+            return 1;
+        },
+        bytes.size());
+}
+
+// Settings Scintilla keeps with each document rather than with the view.
+void SourceEditor::configureDocument()
+{
+    setUtf8(true);
+    setEolMode(EolWindows);
+}
+
+bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint)
+{
+    // The text goes into a fresh document, so a source that fails halfway
+    // leaves the old one untouched. A loaded text is no step to undo, and
+    // keeping it in the undo history would hold a second copy of it.
     m_replacing = true;
-    // A loaded file is no step to undo, and keeping it in the undo history
-    // would hold a second copy of the whole text.
+    const long anchor = SendScintilla(SCI_GETANCHOR);
+    const long caret = SendScintilla(SCI_GETCURRENTPOS);
+    const long firstLine = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+    const long xOffset = SendScintilla(SCI_GETXOFFSET);
+    const long old = SendScintilla(SCI_GETDOCPOINTER);
+    SendScintilla(SCI_ADDREFDOCUMENT, 0UL, old);
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, 0L);
+    configureDocument();
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
-    SendScintilla(SCI_CLEARALL);
-    SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(bytes.size()), bytes.data());
-    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    if (sizeHint > 0)
+        SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(sizeHint));
+    qsizetype units = 0;
+    qsizetype loneLf = 0;
+    TextChunk chunk;
+    int got = 0;
+    while ((got = next(chunk)) > 0) {
+        SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(chunk.utf8.size()), chunk.utf8.data());
+        units += chunk.utf16Units;
+        loneLf += chunk.loneLf;
+    }
+    if (got < 0) {
+        SendScintilla(SCI_SETDOCPOINTER, 0UL, old);
+        SendScintilla(SCI_RELEASEDOCUMENT, 0UL, old);
+        SendScintilla(SCI_SETSEL, static_cast<unsigned long>(anchor), caret);
+        SendScintilla(SCI_SETFIRSTVISIBLELINE, static_cast<unsigned long>(firstLine));
+        SendScintilla(SCI_SETXOFFSET, static_cast<unsigned long>(xOffset));
+        m_replacing = false;
+        return false;
+    }
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, old);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     // The caret is at the start already; scrolling to it here would lay out
     // the first line at once, which for one huge line costs seconds twice over.
     SendScintilla(SCI_SETFIRSTVISIBLELINE, 0UL);
     SendScintilla(SCI_SETXOFFSET, 0UL);
-    const TextCounts counts = countText(bytes);
     m_pending.kind = Pending::None;
     m_unsignalled = false;
-    m_length = counts.utf16Units;
-    m_loneLf = counts.loneLf;
+    m_length = units;
+    m_loneLf = loneLf;
     m_anchorByte = 0;
     m_anchorChar = 0;
     m_replacing = false;
     emit changed();
+    return true;
 }
 
 long SourceEditor::toByte(qsizetype charPos) const

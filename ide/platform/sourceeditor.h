@@ -9,8 +9,19 @@
 #include <QKeySequence>
 #include <QList>
 
+#include <functional>
 #include <string>
 #include <string_view>
+
+// A piece of a text being loaded, with the counts the editor keeps, made
+// where the bytes are decoded anyway.
+struct TextChunk {
+    std::string utf8;
+    qsizetype utf16Units = 0;
+    qsizetype loneLf = 0; // LFs without a CR before them, across chunk ends too
+};
+// Fills the next chunk and returns 1, returns 0 at the end, -1 on failure.
+using TextChunkSource = std::function<int(TextChunk &)>;
 
 class SourceEditor : public QsciScintilla {
     Q_OBJECT
@@ -21,6 +32,11 @@ public:
     void setText(const QString &text) override;
     // Replaces the whole text with UTF-8 bytes as they are (NUL bytes included).
     void setUtf8Text(std::string_view utf8);
+    // Replaces the whole text with the chunks `next` hands out, all or
+    // nothing: when it fails, the editor keeps the text it had and nothing
+    // is signalled. `sizeHint` (UTF-8 bytes expected) saves regrowing the
+    // control's buffer chunk after chunk.
+    bool replaceText(const TextChunkSource &next, std::size_t sizeHint = 0);
     // The whole text as UTF-8, without copying it out of the control where the
     // platform allows. Valid until the next change.
     std::string_view utf8() const;
@@ -72,6 +88,7 @@ protected:
 
 private:
     void onModified(int position, int type, int length);
+    void configureDocument();
     void settle() const;  // completes the bookkeeping of a finished change
     void signalChanges(); // settles, then emits changed() if the text changed
     long toByte(qsizetype charPos) const;
