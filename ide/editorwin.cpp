@@ -118,7 +118,7 @@ void EditorWin::createControls()
 void EditorWin::createActions()
 {
     QList<QKeySequence> shortcuts;
-    auto item = [&](QMenu *m, const char *name, const QString &caption, QKeySequence key,
+    auto item = [&](QMenu *m, const char *name, const QString &caption, const QKeySequence &key,
                     void (EditorWin::*slot)()) {
         QAction *a = m->addAction(caption);
         a->setObjectName(QString::fromUtf8(name));
