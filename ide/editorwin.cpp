@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMenuBar>
 
@@ -64,10 +65,15 @@ ClientLayout layoutForClientArea(int W, int H)
 int EditorWin::twipsPerPixelX(const QWidget *w) { return qRound(1440.0 / w->logicalDpiX()); }
 int EditorWin::twipsPerPixelY(const QWidget *w) { return qRound(1440.0 / w->logicalDpiY()); }
 
+// The icon lives in this static library's resources, which need an explicit start.
+static void initResources() { Q_INIT_RESOURCE(kestoide); }
+
 EditorWin::EditorWin(kesto::Platform &platform, QWidget *parent)
     : QMainWindow(parent), m_platform(platform)
 {
+    initResources();
     setObjectName(QStringLiteral("EditorWin"));
+    setWindowIcon(QIcon(QStringLiteral(":/kestoide.png")));
     setWindowTitle(QStringLiteral("KESTO IDE"));
     createControls();
     createActions();
@@ -215,7 +221,12 @@ void EditorWin::layoutClient()
     Text2->setGeometry(pixels(l.Text2));
 }
 
-void EditorWin::setStatus(const QString &text) { Text1->setText(text); }
+void EditorWin::setStatus(const QString &text)
+{
+    Text1->setText(text);
+    // A long message shows its beginning, not its end.
+    Text1->setCursorPosition(0);
+}
 
 void EditorWin::writeCaption()
 {

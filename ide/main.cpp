@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
     kesto::prepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KESTO IDE"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestoide"));
     kesto::installTranslations(app);
 
     kesto::QtPlatform platform;

@@ -206,6 +206,11 @@ void TestMainWindow::startsWithEditorFocusedAndStatusFields()
     QVERIFY(w.Text1->isReadOnly() && w.Text2->isReadOnly());
     QCOMPARE(w.Text2->text(), QStringLiteral("0,0"));
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [noname.asm]"));
+    QVERIFY(!w.windowIcon().isNull());
+    // A status message longer than its field shows its beginning.
+    w.dlgPlik.FileName = QStringLiteral("/bardzo/długa/ścieżka/").repeated(8) + QStringLiteral("p.asm");
+    w.mnuInf();
+    QCOMPARE(w.Text1->cursorPosition(), 0);
     // The status fields follow the editor in the focus order.
     QList<QWidget *> order;
     for (QWidget *x = w.txtEdit->nextInFocusChain(); x != w.txtEdit; x = x->nextInFocusChain()) {
