@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -33,13 +35,13 @@ QStringList listing(const QString &dir)
     return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
-// A 64 KiB tmpfs over a fresh folder, filled to the last block on request.
-// Mounting needs root; the caller skips when mounted() is false.
+// A fresh folder; with `small`, a 64 KiB tmpfs mounted over it (root only),
+// which fill() fills to the last block.
 class SmallFileSystem {
 public:
-    explicit SmallFileSystem(const QString &where) : m_path(where)
+    SmallFileSystem(const QString &where, bool small) : m_path(where)
     {
-        m_mounted = QDir().mkpath(where) &&
+        m_mounted = QDir().mkpath(where) && small &&
                     ::mount("tmpfs", native(where).constData(), "tmpfs", MS_NOSUID, "size=64k") == 0;
     }
     ~SmallFileSystem()
@@ -146,12 +148,6 @@ Unprivileged runAsNobody()
         }                                                                                          \
     } while (0)
 
-#define NEEDS_ROOT(what)                                                                           \
-    do {                                                                                           \
-        if (::geteuid() != 0)                                                                      \
-            QSKIP(what " needs root");                                                             \
-    } while (0)
-
 bool openInWindow(WindowFixture &f, const QString &path)
 {
     f.platform.chooseFile(path);
@@ -201,26 +197,22 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
     QFETCH(QString, fault);
     if (fault.startsWith(u"read-only"))
         RUN_UNPRIVILEGED();
-    if (fault == u"full file system")
-        NEEDS_ROOT("mounting a small tmpfs");
-    if (fault == u"device in its place")
-        NEEDS_ROOT("making a device node");
 
     WindowFixture f;
     EditorWin &w = f.open();
     const QString folder = f.path(QStringLiteral("work"));
-    SmallFileSystem fs(folder);
-    if (fault == u"full file system")
-        QVERIFY(fs.mounted());
-    else
-        QVERIFY(QDir().mkpath(folder));
+    const bool full = fault == u"full file system";
+    SmallFileSystem fs(folder, full);
+    if (full && !fs.mounted())
+        QSKIP("mounting a small tmpfs needs root (CAP_SYS_ADMIN)");
+    QVERIFY(QFileInfo(folder).isDir());
     RestoreWritable restore{folder};
     QString path = folder + QStringLiteral("/prog.asm");
     QVERIFY(writeFile(path, oldBytes));
     QVERIFY(openInWindow(f, path));
     w.txtEdit->setText(edited);
 
-    if (fault == u"full file system") {
+    if (full) {
         QVERIFY(fs.fill());
     } else if (fault == u"read-only file") {
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
@@ -230,7 +222,9 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
         // Saved over this path, the old file went elsewhere and something else took its name.
         QVERIFY(QFile::rename(path, path + QStringLiteral(".bak")));
         const mode_t mode = fault == u"FIFO in its place" ? S_IFIFO | 0644 : S_IFCHR | 0644;
-        QCOMPARE(::mknod(native(path).constData(), mode, makedev(1, 3)), 0);
+        if (::mknod(native(path).constData(), mode, makedev(1, 3)) != 0 && errno == EPERM)
+            QSKIP("making a device node needs root (CAP_MKNOD)");
+        QVERIFY(QFileInfo::exists(path));
     }
     // The fault holds for this user.
     if (fault == u"read-only file")
@@ -362,25 +356,23 @@ void TestFaultInjection::failedSettingsWriteKeepsFile()
     QFETCH(QString, fault);
     if (fault.startsWith(u"read-only"))
         RUN_UNPRIVILEGED();
-    if (fault == u"full file system")
-        NEEDS_ROOT("mounting a small tmpfs");
 
     WindowFixture f;
     EditorWin &w = f.open();
     // Settings live in the current directory of the moment: move it to the fault.
     const QString folder = f.path(QStringLiteral("cwd"));
-    SmallFileSystem fs(folder);
-    if (fault == u"full file system")
-        QVERIFY(fs.mounted());
-    else
-        QVERIFY(QDir().mkpath(folder));
+    const bool full = fault == u"full file system";
+    SmallFileSystem fs(folder, full);
+    if (full && !fs.mounted())
+        QSKIP("mounting a small tmpfs needs root (CAP_SYS_ADMIN)");
+    QVERIFY(QFileInfo(folder).isDir());
     RestoreWritable restore{folder};
     const QString ini = folder + QStringLiteral("/kestoide.ini");
     if (fault == u"FIFO in its place")
         QCOMPARE(::mkfifo(native(ini).constData(), 0600), 0);
     else
         QVERIFY(writeFile(ini, "1\r\n"));
-    if (fault == u"full file system")
+    if (full)
         QVERIFY(fs.fill());
     else if (fault == u"read-only file")
         QVERIFY(QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::ReadOther));
