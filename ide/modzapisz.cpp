@@ -9,76 +9,108 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <cstring>
-#include <thread>
+#include <functional>
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
 
 namespace modZapisz {
+namespace {
 
-Encoded encodeSourceText(std::string_view utf8)
+constexpr std::size_t chunkBytes = std::size_t(1) << 20;
+
+// Encodes the text a chunk at a time into one small buffer and hands each
+// chunk to `sink`: a large text never needs a second copy of itself in
+// memory, and freshly allocated memory is what a save of many megabytes
+// spends most of its time on. Chunks end on character boundaries, so the
+// result is the same as encoding the whole text at once. Returns false as
+// soon as the sink does.
+bool encodeInChunks(std::string_view utf8, Encoded &info,
+                    const std::function<bool(std::string_view)> &sink)
 {
-    Encoded e;
-    e.bytes.resize(utf8.size() + 2);
-    codepage::EncodeResult r;
-    std::size_t written = 0;
-    // A large text is encoded in two halves at once, one per core. The split
-    // moves forward past continuation bytes, so no character is cut in two.
-    constexpr std::size_t parallelFrom = std::size_t(4) << 20;
-    if (utf8.size() >= parallelFrom) {
-        std::size_t split = utf8.size() / 2;
-        while (split < utf8.size() && (static_cast<unsigned char>(utf8[split]) & 0xC0) == 0x80)
-            ++split;
-        codepage::EncodeResult second;
-        std::size_t secondWritten = 0;
-        std::thread worker([&] {
-            secondWritten = codepage::encodeUtf8AsCp1250(utf8.substr(split), e.bytes.data() + split, second);
-        });
-        written = codepage::encodeUtf8AsCp1250(utf8.substr(0, split), e.bytes.data(), r);
-        worker.join();
-        std::memmove(e.bytes.data() + written, e.bytes.data() + split, secondWritten);
-        written += secondWritten;
-        if (r.unmappable == 0 && second.unmappable > 0) {
-            r.firstUnmappableAt = split + second.firstUnmappableAt;
-            r.firstUnmappable = second.firstUnmappable;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(chunkBytes + 4);
+    codepage::EncodeResult total;
+    char last = 0;
+    for (std::size_t at = 0; at < utf8.size();) {
+        std::size_t end = std::min(utf8.size(), at + chunkBytes);
+        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+            ++end;
+        codepage::EncodeResult r;
+        const std::size_t n = codepage::encodeUtf8AsCp1250(utf8.substr(at, end - at), buffer.get(), r);
+        if (r.unmappable > 0 && total.unmappable == 0) {
+            total.firstUnmappableAt = at + r.firstUnmappableAt;
+            total.firstUnmappable = r.firstUnmappable;
         }
-        r.unmappable += second.unmappable;
-    } else {
-        written = codepage::encodeUtf8AsCp1250(utf8, e.bytes.data(), r);
+        total.unmappable += r.unmappable;
+        if (n > 0) {
+            last = buffer[n - 1];
+            if (!sink({buffer.get(), n}))
+                return false;
+        }
+        at = end;
     }
-    e.bytes.resize(written);
-    e.unmappable = r.unmappable;
-    if (r.unmappable) {
-        e.firstUnmappable = r.firstUnmappable;
-        const auto before = utf8.substr(0, r.firstUnmappableAt);
-        e.firstUnmappableLine = 1 + std::count(before.begin(), before.end(), '\r');
+    info.unmappable = total.unmappable;
+    if (total.unmappable > 0) {
+        info.firstUnmappable = total.firstUnmappable;
+        const auto before = utf8.substr(0, total.firstUnmappableAt);
+        info.firstUnmappableLine = 1 + std::count(before.begin(), before.end(), '\r');
     }
-    if (e.bytes.empty() || (e.bytes.back() != '\r' && e.bytes.back() != '\n'))
-        e.bytes += "\r\n";
-    return e;
+    // A text that ends in a line break of its own gets none added, so that
+    // open-then-save gives back the same file.
+    if (last != '\r' && last != '\n')
+        return sink("\r\n");
+    return true;
 }
 
-bool writeFileAtomically(const QString &path, std::string_view bytes)
+enum class Outcome { Written, Failed, Cancelled };
+
+// Writes what `fill` produces into a temporary file beside `path`, asks
+// `confirm` (when given) and only then puts the file in the target's place.
+// On failure or cancel the old file stays as it was.
+Outcome writeAtomically(const QString &path, const std::function<bool(QSaveFile &)> &fill,
+                        const std::function<bool()> &confirm = {})
 {
     // The new file is renamed over the old one, so a FIFO or a device (as
     // root even /dev/null) would be replaced by a plain file: refuse them.
     const kesto::SaveTarget target = kesto::inspectSaveTarget(path);
     if (target.exists && !target.regular)
-        return false;
+        return Outcome::Failed;
     // QSaveFile follows a symbolic link: the link stays, its target gets the text.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const auto size = static_cast<qint64>(bytes.size());
+        return Outcome::Failed;
     // A short text stays in QSaveFile's buffer until commit(), which (Qt 6.4)
     // ignores a failure to flush it: on a full disk it would put an empty file
     // in place of the old one and report success. Flush and check first.
-    if (file.write(bytes.data(), size) != size || !file.flush()) {
+    if (!fill(file) || !file.flush()) {
         file.cancelWriting();
-        return false;
+        return Outcome::Failed;
     }
-    return file.commit();
+    if (confirm && !confirm()) {
+        file.cancelWriting();
+        return Outcome::Cancelled;
+    }
+    return file.commit() ? Outcome::Written : Outcome::Failed;
 }
 
-namespace {
+// Writes one chunk and, on Linux, sends it on its way to the disk at once:
+// commit() syncs the file before renaming it, and then has little left to wait for.
+bool writeChunk(QSaveFile &file, std::string_view bytes)
+{
+    const qint64 offset = file.pos();
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(bytes.data(), size) != size)
+        return false;
+#ifdef Q_OS_LINUX
+    if (size >= qint64(chunkBytes / 2) && file.flush())
+        ::sync_file_range(file.handle(), offset, size, SYNC_FILE_RANGE_WRITE);
+#else
+    Q_UNUSED(offset);
+#endif
+    return true;
+}
 
 QString describe(char32_t c)
 {
@@ -89,30 +121,47 @@ QString describe(char32_t c)
                      : QStringLiteral("U+%1").arg(hex);
 }
 
+bool askToSaveUnmappable(const Encoded &encoded, kesto::Platform &platform, QWidget *parent)
+{
+    const QString what =
+        encoded.unmappable == 1
+            ? QStringLiteral("znak %1 w linii %2 zostanie zapisany jako „?”.")
+                  .arg(describe(encoded.firstUnmappable))
+                  .arg(encoded.firstUnmappableLine)
+            : QStringLiteral("znak %1 w linii %2 i pozostałe takie znaki (razem %3) zostaną "
+                             "zapisane jako „?”.")
+                  .arg(describe(encoded.firstUnmappable))
+                  .arg(encoded.firstUnmappableLine)
+                  .arg(encoded.unmappable);
+    const QString question =
+        QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: ") + what +
+        QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
+    return platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
+                               kesto::questionTitle) == kesto::Button::Ok;
+}
+
 } // namespace
+
+Encoded encodeSourceText(std::string_view utf8)
+{
+    Encoded e;
+    e.bytes.reserve(utf8.size() + 2);
+    encodeInChunks(utf8, e, [&e](std::string_view chunk) {
+        e.bytes.append(chunk);
+        return true;
+    });
+    return e;
+}
+
+bool writeFileAtomically(const QString &path, std::string_view bytes)
+{
+    return writeAtomically(path, [bytes](QSaveFile &file) { return writeChunk(file, bytes); }) ==
+           Outcome::Written;
+}
 
 bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Platform &platform,
                     QWidget *parent)
 {
-    const Encoded encoded = encodeSourceText(editor.utf8());
-    if (encoded.unmappable > 0) {
-        const QString what =
-            encoded.unmappable == 1
-                ? QStringLiteral("znak %1 w linii %2 zostanie zapisany jako „?”.")
-                      .arg(describe(encoded.firstUnmappable))
-                      .arg(encoded.firstUnmappableLine)
-                : QStringLiteral("znak %1 w linii %2 i pozostałe takie znaki (razem %3) zostaną "
-                                 "zapisane jako „?”.")
-                      .arg(describe(encoded.firstUnmappable))
-                      .arg(encoded.firstUnmappableLine)
-                      .arg(encoded.unmappable);
-        const QString question =
-            QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: ") + what +
-            QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
-        if (platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
-                                kesto::questionTitle) != kesto::Button::Ok)
-            return false;
-    }
     // A file with several hard links cannot be replaced atomically and stay
     // linked: the save makes a new file under this name, and the other names
     // keep the old text. Writing in place would keep the link but could leave
@@ -127,13 +176,23 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
                                 kesto::questionTitle) != kesto::Button::Ok)
             return false;
     }
-    if (!writeFileAtomically(path, encoded.bytes)) {
+    // The text is encoded straight into the temporary file; characters the
+    // code page cannot hold are asked about before that file takes the
+    // target's place, so Cancel leaves everything as it was.
+    Encoded encoded;
+    const Outcome outcome = writeAtomically(
+        path,
+        [&](QSaveFile &file) {
+            return encodeInChunks(editor.utf8(), encoded,
+                                  [&file](std::string_view chunk) { return writeChunk(file, chunk); });
+        },
+        [&] { return encoded.unmappable == 0 || askToSaveUnmappable(encoded, platform, parent); });
+    if (outcome == Outcome::Failed) {
         platform.messageBox(parent,
                             QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."),
                             kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
-        return false;
     }
-    return true;
+    return outcome == Outcome::Written;
 }
 
 } // namespace modZapisz
