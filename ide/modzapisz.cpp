@@ -1,5 +1,6 @@
 #include "modzapisz.h"
 
+#include "chunkpipeline.h"
 #include "codepage.h"
 #include "documentstate.h"
 #include "platform/platform.h"
@@ -35,7 +36,12 @@ bool encodeInChunks(std::string_view utf8, Encoded &info,
     char last = 0;
     for (std::size_t at = 0; at < utf8.size();) {
         std::size_t end = std::min(utf8.size(), at + chunkBytes);
-        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+        // At most three continuation bytes belong to a character; a longer
+        // run is malformed byte by byte and may be cut anywhere, and the
+        // buffer has room for no more.
+        for (int k = 0; k < 3 && end < utf8.size() &&
+                        (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
+             ++k)
             ++end;
         codepage::EncodeResult r;
         const std::size_t n = codepage::encodeUtf8AsCp1250(utf8.substr(at, end - at), buffer.get(), r);
@@ -176,15 +182,27 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
                                 kesto::questionTitle) != kesto::Button::Ok)
             return false;
     }
-    // The text is encoded straight into the temporary file; characters the
-    // code page cannot hold are asked about before that file takes the
+    // The text is encoded chunk by chunk on a second thread while this one
+    // writes the chunks already encoded into the temporary file. Characters
+    // the code page cannot hold are asked about before that file takes the
     // target's place, so Cancel leaves everything as it was.
     Encoded encoded;
     const Outcome outcome = writeAtomically(
         path,
         [&](QSaveFile &file) {
-            return encodeInChunks(editor.utf8(), encoded,
-                                  [&file](std::string_view chunk) { return writeChunk(file, chunk); });
+            const std::string_view text = editor.utf8();
+            ChunkPipeline<std::string> encoder([&](const auto &push) {
+                return encodeInChunks(text, encoded, [&push](std::string_view chunk) {
+                    return push(std::string(chunk));
+                });
+            });
+            std::string chunk;
+            int got = 0;
+            while ((got = encoder.next(chunk)) > 0) {
+                if (!writeChunk(file, chunk))
+                    return false;
+            }
+            return got == 0;
         },
         [&] { return encoded.unmappable == 0 || askToSaveUnmappable(encoded, platform, parent); });
     if (outcome == Outcome::Failed) {
