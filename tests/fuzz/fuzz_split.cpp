@@ -1,0 +1,58 @@
+// libFuzzer target for the save of a large text, which is encoded in two
+// halves at once: the input, taken as editor text (UTF-8, valid or not), is
+// put in the middle of a text just past that size, across the split, and the
+// result must match the plain one-pass encoding exactly.
+
+#include "codepage.h"
+#include "modzapisz.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+[[noreturn]] void fail(const char *what)
+{
+    std::fprintf(stderr, "fuzz_split: %s\n", what);
+    std::abort();
+}
+
+#define CHECK(cond)                                                                                \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            fail(#cond);                                                                           \
+    } while (0)
+
+// Smallest text the writer splits (modZapisz keeps the figure to itself).
+constexpr std::size_t splitFrom = std::size_t(4) << 20;
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view unit(reinterpret_cast<const char *>(data), size);
+    // ASCII around the input: the halves meet inside it, and the padding
+    // itself is cheap to encode.
+    const std::size_t total = splitFrom + 1 + (size % 7); // odd and even lengths
+    const std::size_t before = total / 2 - std::min(size / 2, total / 2);
+    std::string text(before, 'a');
+    text += unit;
+    text.resize(std::max(total, text.size()), 'b');
+
+    std::string plain;
+    const codepage::EncodeResult r = codepage::appendUtf8AsCp1250(text, plain);
+    plain += "\r\n"; // the text ends in 'b', so the writer adds the line end
+    const modZapisz::Encoded e = modZapisz::encodeSourceText(text);
+    CHECK(e.bytes == plain);
+    CHECK(e.unmappable == r.unmappable);
+    if (r.unmappable) {
+        CHECK(e.firstUnmappable == r.firstUnmappable);
+        const auto head = std::string_view(text).substr(0, r.firstUnmappableAt);
+        CHECK(e.firstUnmappableLine == 1 + std::count(head.begin(), head.end(), '\r'));
+    }
+    return 0;
+}
