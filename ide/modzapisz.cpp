@@ -1,6 +1,5 @@
 #include "modzapisz.h"
 
-#include "chunkpipeline.h"
 #include "codepage.h"
 #include "documentstate.h"
 #include "platform/platform.h"
@@ -182,27 +181,15 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
                                 kesto::questionTitle) != kesto::Button::Ok)
             return false;
     }
-    // The text is encoded chunk by chunk on a second thread while this one
-    // writes the chunks already encoded into the temporary file. Characters
-    // the code page cannot hold are asked about before that file takes the
+    // The text is encoded straight into the temporary file; characters the
+    // code page cannot hold are asked about before that file takes the
     // target's place, so Cancel leaves everything as it was.
     Encoded encoded;
     const Outcome outcome = writeAtomically(
         path,
         [&](QSaveFile &file) {
-            const std::string_view text = editor.utf8();
-            ChunkPipeline<std::string> encoder([&](const auto &push) {
-                return encodeInChunks(text, encoded, [&push](std::string_view chunk) {
-                    return push(std::string(chunk));
-                });
-            });
-            std::string chunk;
-            int got = 0;
-            while ((got = encoder.next(chunk)) > 0) {
-                if (!writeChunk(file, chunk))
-                    return false;
-            }
-            return got == 0;
+            return encodeInChunks(editor.utf8(), encoded,
+                                  [&file](std::string_view chunk) { return writeChunk(file, chunk); });
         },
         [&] { return encoded.unmappable == 0 || askToSaveUnmappable(encoded, platform, parent); });
     if (outcome == Outcome::Failed) {
