@@ -1,5 +1,6 @@
 #include "modotworz.h"
 
+#include "chunkpipeline.h"
 #include "codepage.h"
 #include "documentstate.h"
 #include "platform/platform.h"
@@ -9,11 +10,7 @@
 #include <QFile>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace modOtworz {
@@ -45,81 +42,26 @@ void decodeChunk(const unsigned char *raw, std::size_t n, unsigned char &previou
         previous = raw[n - 1];
 }
 
-// Reads and decodes a file on a thread of its own, a few chunks ahead of the
-// editor that takes them in: decoding one chunk overlaps inserting the last.
-class DecodingReader {
-public:
-    explicit DecodingReader(QFile &file) : m_file(file), m_worker([this] { run(); }) {}
-    ~DecodingReader()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_worker.join();
+// Reads the file and decodes it chunk by chunk through `push`.
+bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push)
+{
+    std::vector<unsigned char> raw(chunkBytes);
+    unsigned char previous = 0;
+    qint64 total = 0;
+    for (;;) {
+        const qint64 got = file.read(reinterpret_cast<char *>(raw.data()), static_cast<qint64>(raw.size()));
+        total += std::max<qint64>(got, 0);
+        // A read error, or a file that grew past the limit while being read.
+        if (got < 0 || total > maxSourceFileSize)
+            return false;
+        if (got == 0)
+            return true;
+        TextChunk chunk;
+        decodeChunk(raw.data(), static_cast<std::size_t>(got), previous, chunk);
+        if (!push(std::move(chunk)))
+            return false;
     }
-    DecodingReader(const DecodingReader &) = delete;
-    DecodingReader &operator=(const DecodingReader &) = delete;
-
-    // The editor's chunk source: 1 with a chunk, 0 at the end, -1 on failure.
-    int next(TextChunk &chunk)
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return !m_ready.empty() || m_done || m_failed; });
-        if (m_failed)
-            return -1;
-        if (m_ready.empty())
-            return 0;
-        chunk = std::move(m_ready.front());
-        m_ready.pop_front();
-        m_changed.notify_all();
-        return 1;
-    }
-
-private:
-    void run()
-    {
-        std::vector<unsigned char> raw(chunkBytes);
-        unsigned char previous = 0;
-        qint64 total = 0;
-        for (;;) {
-            const qint64 got = m_file.read(reinterpret_cast<char *>(raw.data()), static_cast<qint64>(raw.size()));
-            total += std::max<qint64>(got, 0);
-            // A read error, or a file that grew past the limit while being read.
-            if (got < 0 || total > maxSourceFileSize)
-                return finish(false);
-            if (got == 0)
-                return finish(true);
-            TextChunk chunk;
-            decodeChunk(raw.data(), static_cast<std::size_t>(got), previous, chunk);
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_ready.size() < 4 || m_stop; });
-            if (m_stop)
-                return;
-            m_ready.push_back(std::move(chunk));
-            m_changed.notify_all();
-        }
-    }
-
-    void finish(bool ok)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            (ok ? m_done : m_failed) = true;
-        }
-        m_changed.notify_all();
-    }
-
-    QFile &m_file;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<TextChunk> m_ready;
-    bool m_done = false;
-    bool m_failed = false;
-    bool m_stop = false;
-    std::thread m_worker; // last: starts once everything above exists
-};
+}
 
 bool openSource(QFile &file)
 {
@@ -156,7 +98,8 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &
     QFile file(path);
     bool loaded = openSource(file);
     if (loaded) {
-        DecodingReader reader(file);
+        // Reading and decoding run a few chunks ahead of the editor taking them in.
+        ChunkPipeline<TextChunk> reader([&file](const auto &push) { return readDecoded(file, push); });
         // Polish letters take two bytes in UTF-8; a few per line is the rule.
         const auto expected = static_cast<std::size_t>(file.size() + file.size() / 8);
         loaded = editor.replaceText([&reader](TextChunk &chunk) { return reader.next(chunk); }, expected);
