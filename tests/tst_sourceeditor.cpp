@@ -1,7 +1,11 @@
 // The editor control: exact line breaks, character positions, change signals
 // and the CR count behind the line indicator.
 
+#include "modotworz.h"
 #include "platform/sourceeditor.h"
+#include "scriptedplatform.h"
+
+#include <QTemporaryDir>
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -21,6 +25,8 @@ private slots:
     void crCountInsideCrLfAndAtEnds();
     void failedReplacementKeepsOldText();
     void chunkedReplacementKeepsBreaksAcrossChunkEnds();
+    void loadedFileCountsMatchNaiveCounts_data();
+    void loadedFileCountsMatchNaiveCounts();
 };
 
 void TestSourceEditor::textKeepsEveryLineBreakAsSet_data()
@@ -216,6 +222,49 @@ void TestSourceEditor::chunkedReplacementKeepsBreaksAcrossChunkEnds()
     QCOMPARE(e.crCount(), 2);
     QCOMPARE(e.crCountBefore(4), 1);
     QCOMPARE(e.length(), 8);
+}
+
+void TestSourceEditor::loadedFileCountsMatchNaiveCounts_data()
+{
+    QTest::addColumn<bool>("loneLfs");
+    QTest::newRow("CR LF and lone CR only") << false;
+    QTest::newRow("with lone LFs") << true;
+}
+
+// Open counts what the editor keeps count of while it decodes, a chunk at a
+// time; the counts must be those of the whole text, also where a CR LF pair
+// or a lone LF sits on the border between two chunks.
+void TestSourceEditor::loadedFileCountsMatchNaiveCounts()
+{
+    QFETCH(bool, loneLfs);
+    const QByteArray alphabet = loneLfs ? QByteArray("ab \r\n\xA5\x88\xE4") : QByteArray("ab \r\xA5\x88\xE4");
+    QRandomGenerator rng(loneLfs ? 7 : 8);
+    QByteArray bytes(5 << 19, 'a'); // two and a half chunks
+    for (char &c : bytes)
+        c = alphabet.at(rng.bounded(int(alphabet.size())));
+    for (qsizetype border : {qsizetype(1) << 20, qsizetype(2) << 20}) {
+        bytes[border - 1] = '\r';
+        bytes[border] = '\n';
+    }
+    if (loneLfs)
+        bytes[(3 << 20) / 2] = '\n', bytes[(3 << 20) / 2 - 1] = 'x';
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.asm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    f.close();
+
+    SourceEditor e;
+    ScriptedPlatform platform;
+    QVERIFY(modOtworz::LoadSourceFile(path, e, platform, nullptr));
+    QCOMPARE(e.length(), bytes.size()); // one character per byte
+    QCOMPARE(e.crCount(), bytes.count('\r'));
+    for (int probe = 0; probe < 40; ++probe) {
+        const qsizetype pos = rng.bounded(int(bytes.size()) + 1);
+        QCOMPARE(e.crCountBefore(pos), bytes.left(pos).count('\r'));
+    }
+    for (qsizetype pos : {qsizetype(1) << 20, (qsizetype(1) << 20) + 1, bytes.size()})
+        QCOMPARE(e.crCountBefore(pos), bytes.left(pos).count('\r'));
 }
 
 QTEST_MAIN(TestSourceEditor)
