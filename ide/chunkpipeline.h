@@ -10,8 +10,7 @@
 #include <mutex>
 #include <thread>
 
-template <typename Chunk>
-class ChunkPipeline {
+template <typename Chunk> class ChunkPipeline {
 public:
     // Hands a finished chunk to the consumer; false when the consumer has
     // stopped taking chunks and the producer should give up.
@@ -21,8 +20,7 @@ public:
 
     explicit ChunkPipeline(Producer producer, std::size_t ahead = 4)
         : m_ahead(ahead), m_worker([this, producer = std::move(producer)] { run(producer); })
-    {
-    }
+    {}
     ~ChunkPipeline()
     {
         {

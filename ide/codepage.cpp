@@ -32,12 +32,24 @@ struct Letter {
 };
 
 // The Polish letters of code page 852.
-constexpr std::array<Letter, 18> cp852Letters = {{
-    {0xA5, 0x0105}, {0xA9, 0x0119}, {0xA2, 0x00F3}, {0x98, 0x015B}, {0x88, 0x0142},
-    {0xBE, 0x017C}, {0xAB, 0x017A}, {0x86, 0x0107}, {0xE4, 0x0144}, {0xA4, 0x0104},
-    {0xA8, 0x0118}, {0xE0, 0x00D3}, {0x97, 0x015A}, {0x9D, 0x0141}, {0xBD, 0x017B},
-    {0x8D, 0x0179}, {0x8F, 0x0106}, {0xE3, 0x0143},
-}};
+constexpr std::array<Letter, 18> cp852Letters = {{{0xA5, 0x0105},
+                                                  {0xA9, 0x0119},
+                                                  {0xA2, 0x00F3},
+                                                  {0x98, 0x015B},
+                                                  {0x88, 0x0142},
+                                                  {0xBE, 0x017C},
+                                                  {0xAB, 0x017A},
+                                                  {0x86, 0x0107},
+                                                  {0xE4, 0x0144},
+                                                  {0xA4, 0x0104},
+                                                  {0xA8, 0x0118},
+                                                  {0xE0, 0x00D3},
+                                                  {0x97, 0x015A},
+                                                  {0x9D, 0x0141},
+                                                  {0xBD, 0x017B},
+                                                  {0x8D, 0x0179},
+                                                  {0x8F, 0x0106},
+                                                  {0xE3, 0x0143}}};
 
 constexpr char16_t cp1250(unsigned char b) { return b < 0x80 ? b : cp1250High[b - 0x80]; }
 
@@ -65,12 +77,14 @@ constexpr std::array<Utf8Char, 256> makeUtf8Table()
         if (c < 0x80) {
             t[b] = {1, {static_cast<unsigned char>(c), 0, 0}};
         } else if (c < 0x800) {
-            t[b] = {2, {static_cast<unsigned char>(0xC0 | (c >> 6)),
-                        static_cast<unsigned char>(0x80 | (c & 0x3F)), 0}};
+            t[b] = {2,
+                    {static_cast<unsigned char>(0xC0 | (c >> 6)),
+                     static_cast<unsigned char>(0x80 | (c & 0x3F)), 0}};
         } else {
-            t[b] = {3, {static_cast<unsigned char>(0xE0 | (c >> 12)),
-                        static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)),
-                        static_cast<unsigned char>(0x80 | (c & 0x3F))}};
+            t[b] = {3,
+                    {static_cast<unsigned char>(0xE0 | (c >> 12)),
+                     static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)),
+                     static_cast<unsigned char>(0x80 | (c & 0x3F))}};
         }
     }
     return t;

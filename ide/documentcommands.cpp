@@ -9,21 +9,19 @@
 
 bool EditorWin::maybeSave()
 {
-    const kesto::Button answer = m_platform.messageBox(
-        this,
-        QStringLiteral("Tekst w pliku ") + currentPath() +
-            QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany?"),
-        kesto::Buttons::YesNoCancel, kesto::Icon::Exclamation, kesto::questionTitle);
+    const kesto::Button answer =
+        m_platform.messageBox(this,
+                              QStringLiteral("Tekst w pliku ") + currentPath() +
+                                  QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany?"),
+                              kesto::Buttons::YesNoCancel, kesto::Icon::Exclamation, kesto::questionTitle);
     switch (answer) {
     case kesto::Button::Yes:
         // Go on only if the text really reached the disk: a cancelled dialog
         // or a failed write must not throw it away.
         mnuZapisz();
         return !doc.docChanged;
-    case kesto::Button::No:
-        return true;
-    default:
-        return false;
+    case kesto::Button::No: return true;
+    default: return false;
     }
 }
 
@@ -115,8 +113,8 @@ void EditorWin::mnuInf()
     const qsizetype length = txtEdit->length();
     const qsizetype lines = 1 + txtEdit->crCount();
     const auto number = [](qsizetype n) { return u' ' + QString::number(n); };
-    setStatus(QStringLiteral("Plik: \"") + currentPath() + QStringLiteral("\" Długość: ") +
-              number(length) + QStringLiteral(" B, ") + number(lines) + QStringLiteral(" linii ") +
+    setStatus(QStringLiteral("Plik: \"") + currentPath() + QStringLiteral("\" Długość: ") + number(length) +
+              QStringLiteral(" B, ") + number(lines) + QStringLiteral(" linii ") +
               (doc.docChanged ? QStringLiteral("(niezapisany)") : QStringLiteral("(zapisany)")));
     showxy();
 }

@@ -16,7 +16,7 @@ struct DocumentState {
 };
 
 namespace kesto {
-inline const QString appTitle = QStringLiteral("KESTOIDE");     // title of plain boxes
+inline const QString appTitle = QStringLiteral("KESTOIDE");       // title of plain boxes
 inline const QString questionTitle = QStringLiteral("KESTO IDE"); // title of questions
 inline const QString untitledName = QStringLiteral("noname.asm");
 } // namespace kesto

@@ -32,15 +32,11 @@ void EditorWin::mnuUsun() { txtEdit->setSelText(QString()); }
 
 void EditorWin::mnuInfo()
 {
-    doc.aboutText = QStringLiteral("KESTO IDE, wersja 1.0 (c) 2026 autorzy KESTO IDE") +
-                    QStringLiteral("\r\n") +
-                    QStringLiteral("Zintegrowane środowisko programistyczne") +
-                    QStringLiteral("\r\r\n") +
-                    QStringLiteral("Program stworzony na potrzeby pracowni mikrokomputerowej") +
-                    QStringLiteral("\r\n") +
-                    QStringLiteral("laboratorium dydaktycznego systemu mikrokomputerowego KESTO") +
-                    QStringLiteral("\r\n\r\n") +
-                    QStringLiteral("Rozwijany dalej przez autorów KESTO IDE");
-    m_platform.messageBox(this, doc.aboutText, kesto::Buttons::Ok, kesto::Icon::Information,
-                          kesto::appTitle);
+    doc.aboutText =
+        QStringLiteral("KESTO IDE, wersja 1.0 (c) 2026 autorzy KESTO IDE") + QStringLiteral("\r\n") +
+        QStringLiteral("Zintegrowane środowisko programistyczne") + QStringLiteral("\r\r\n") +
+        QStringLiteral("Program stworzony na potrzeby pracowni mikrokomputerowej") + QStringLiteral("\r\n") +
+        QStringLiteral("laboratorium dydaktycznego systemu mikrokomputerowego KESTO") +
+        QStringLiteral("\r\n\r\n") + QStringLiteral("Rozwijany dalej przez autorów KESTO IDE");
+    m_platform.messageBox(this, doc.aboutText, kesto::Buttons::Ok, kesto::Icon::Information, kesto::appTitle);
 }

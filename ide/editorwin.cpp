@@ -27,8 +27,8 @@ constexpr int indicatorWidth = 1000;
 QFont pickEditorFont()
 {
     static const QString polishLetters = QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
-    const std::array candidates = {"Fixedsys", "DejaVu Sans Mono", "Liberation Mono",
-                                   "Noto Sans Mono", "Consolas", "Courier New"};
+    const std::array candidates = {"Fixedsys",       "DejaVu Sans Mono", "Liberation Mono",
+                                   "Noto Sans Mono", "Consolas",         "Courier New"};
     for (const char *family : candidates) {
         QFont font(QString::fromLatin1(family), 9, QFont::Normal);
         font.setStyleHint(QFont::TypeWriter);
@@ -68,8 +68,7 @@ int EditorWin::twipsPerPixelY(const QWidget *w) { return qRound(1440.0 / w->logi
 // The icon lives in this static library's resources, which need an explicit start.
 static void initResources() { Q_INIT_RESOURCE(kestoide); }
 
-EditorWin::EditorWin(kesto::Platform &platform, QWidget *parent)
-    : QMainWindow(parent), m_platform(platform)
+EditorWin::EditorWin(kesto::Platform &platform, QWidget *parent) : QMainWindow(parent), m_platform(platform)
 {
     initResources();
     setObjectName(QStringLiteral("EditorWin"));
@@ -152,24 +151,24 @@ void EditorWin::createActions()
 
     u.mnuPlik = menuOf("mnuPlik", QStringLiteral("&Plik"));
     u.mnuNowy = item(u.mnuPlik, "mnuNowy", QStringLiteral("&Nowy"), ctrl(Qt::Key_N), &EditorWin::mnuNowy);
-    u.mnuOtworz = item(u.mnuPlik, "mnuOtworz", QStringLiteral("&Otwórz"), ctrl(Qt::Key_O),
-                       &EditorWin::mnuOtworz);
-    u.mnuInf = item(u.mnuPlik, "mnuInf", QStringLiteral("Info"), QKeySequence(Qt::Key_F4),
-                    &EditorWin::mnuInf);
+    u.mnuOtworz =
+        item(u.mnuPlik, "mnuOtworz", QStringLiteral("&Otwórz"), ctrl(Qt::Key_O), &EditorWin::mnuOtworz);
+    u.mnuInf =
+        item(u.mnuPlik, "mnuInf", QStringLiteral("Info"), QKeySequence(Qt::Key_F4), &EditorWin::mnuInf);
     u.mnuSpace = separator(u.mnuPlik, "mnuSpace");
-    u.mnuZapisz = item(u.mnuPlik, "mnuZapisz", QStringLiteral("&Zapisz"), ctrl(Qt::Key_S),
-                       &EditorWin::mnuZapisz);
+    u.mnuZapisz =
+        item(u.mnuPlik, "mnuZapisz", QStringLiteral("&Zapisz"), ctrl(Qt::Key_S), &EditorWin::mnuZapisz);
     // Ctrl+Z is Save As here: the program has no undo command.
-    u.mnuZapiszjako = item(u.mnuPlik, "mnuZapiszjako", QStringLiteral("Zapisz jako..."),
-                           ctrl(Qt::Key_Z), &EditorWin::mnuZapiszjako);
+    u.mnuZapiszjako = item(u.mnuPlik, "mnuZapiszjako", QStringLiteral("Zapisz jako..."), ctrl(Qt::Key_Z),
+                           &EditorWin::mnuZapiszjako);
     u.mnuSpace2 = separator(u.mnuPlik, "mnuSpace2");
     u.mnuZakoncz = item(u.mnuPlik, "mnuZakoncz", QStringLiteral("Za&kończ"), {}, &EditorWin::mnuZakoncz);
 
     u.mnuEdit = menuOf("mnuEdit", QStringLiteral("&Edycja"));
-    u.mnuWytnij = item(u.mnuEdit, "mnuWytnij", QStringLiteral("&Wytnij"), ctrl(Qt::Key_X),
-                       &EditorWin::mnuWytnij);
-    u.mnuKopiuj = item(u.mnuEdit, "mnuKopiuj", QStringLiteral("&Kopiuj"), ctrl(Qt::Key_C),
-                       &EditorWin::mnuKopiuj);
+    u.mnuWytnij =
+        item(u.mnuEdit, "mnuWytnij", QStringLiteral("&Wytnij"), ctrl(Qt::Key_X), &EditorWin::mnuWytnij);
+    u.mnuKopiuj =
+        item(u.mnuEdit, "mnuKopiuj", QStringLiteral("&Kopiuj"), ctrl(Qt::Key_C), &EditorWin::mnuKopiuj);
     u.mnuWklej = item(u.mnuEdit, "mnuWklej", QStringLiteral("Wkl&ej"), ctrl(Qt::Key_V), &EditorWin::mnuWklej);
     u.mnuWszystko = item(u.mnuEdit, "mnuWszystko", QStringLiteral("Zaznacz wszystko"), ctrl(Qt::Key_A),
                          &EditorWin::mnuWszystko);
@@ -228,10 +227,7 @@ void EditorWin::setStatus(const QString &text)
     Text1->setCursorPosition(0);
 }
 
-void EditorWin::writeCaption()
-{
-    setWindowTitle(QStringLiteral("KESTO IDE [") + currentPath() + u']');
-}
+void EditorWin::writeCaption() { setWindowTitle(QStringLiteral("KESTO IDE [") + currentPath() + u']'); }
 
 void EditorWin::closeEvent(QCloseEvent *event)
 {

@@ -28,11 +28,9 @@ public:
     // The menu items, named as in the menu bar.
     struct Menus {
         QMenu *mnuPlik, *mnuEdit, *mnuKonfiguracja, *mnuPomoc;
-        QAction *mnuNowy, *mnuOtworz, *mnuInf, *mnuSpace, *mnuZapisz, *mnuZapiszjako,
-            *mnuSpace2, *mnuZakoncz;
+        QAction *mnuNowy, *mnuOtworz, *mnuInf, *mnuSpace, *mnuZapisz, *mnuZapiszjako, *mnuSpace2, *mnuZakoncz;
         QAction *mnuWytnij, *mnuKopiuj, *mnuWklej, *mnuWszystko, *mnuUsun;
-        QAction *mnuKompiluj, *mnuUruchom, *mnuSpace5, *mnuCOMPort, *mnuCOM1, *mnuCOM2,
-            *mnuCOM3, *mnuCOM4;
+        QAction *mnuKompiluj, *mnuUruchom, *mnuSpace5, *mnuCOMPort, *mnuCOM1, *mnuCOM2, *mnuCOM3, *mnuCOM4;
         QAction *mnuInfo;
     };
 

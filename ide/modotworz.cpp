@@ -92,8 +92,7 @@ ReadResult readSourceFile(const QString &path)
     return result;
 }
 
-bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform,
-                    QWidget *parent)
+bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform, QWidget *parent)
 {
     QFile file(path);
     bool loaded = openSource(file);
@@ -105,8 +104,8 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &
         loaded = editor.replaceText([&reader](TextChunk &chunk) { return reader.next(chunk); }, expected);
     }
     if (!loaded) {
-        platform.messageBox(parent, QStringLiteral("Nie można otworzyć pliku: ") + path,
-                            kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
+        platform.messageBox(parent, QStringLiteral("Nie można otworzyć pliku: ") + path, kesto::Buttons::Ok,
+                            kesto::Icon::None, kesto::appTitle);
         return false;
     }
     return true;

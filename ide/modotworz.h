@@ -29,7 +29,6 @@ ReadResult readSourceFile(const QString &path);
 // Puts the file's text into the editor, replacing all it held. When the file
 // cannot be opened or read, tells the user, leaves the editor as it was and
 // returns false.
-bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform,
-                    QWidget *parent);
+bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform, QWidget *parent);
 
 } // namespace modOtworz

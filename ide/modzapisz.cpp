@@ -27,8 +27,7 @@ constexpr std::size_t chunkBytes = std::size_t(1) << 20;
 // spends most of its time on. Chunks end on character boundaries, so the
 // result is the same as encoding the whole text at once. Returns false as
 // soon as the sink does.
-bool encodeInChunks(std::string_view utf8, Encoded &info,
-                    const std::function<bool(std::string_view)> &sink)
+bool encodeInChunks(std::string_view utf8, Encoded &info, const std::function<bool(std::string_view)> &sink)
 {
     const auto buffer = std::make_unique_for_overwrite<char[]>(chunkBytes + 4);
     codepage::EncodeResult total;
@@ -38,8 +37,7 @@ bool encodeInChunks(std::string_view utf8, Encoded &info,
         // At most three continuation bytes belong to a character; a longer
         // run is malformed byte by byte and may be cut anywhere, and the
         // buffer has room for no more.
-        for (int k = 0; k < 3 && end < utf8.size() &&
-                        (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
+        for (int k = 0; k < 3 && end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
              ++k)
             ++end;
         codepage::EncodeResult r;
@@ -129,19 +127,17 @@ QString describe(char32_t c)
 
 bool askToSaveUnmappable(const Encoded &encoded, kesto::Platform &platform, QWidget *parent)
 {
-    const QString what =
-        encoded.unmappable == 1
-            ? QStringLiteral("znak %1 w linii %2 zostanie zapisany jako „?”.")
-                  .arg(describe(encoded.firstUnmappable))
-                  .arg(encoded.firstUnmappableLine)
-            : QStringLiteral("znak %1 w linii %2 i pozostałe takie znaki (razem %3) zostaną "
-                             "zapisane jako „?”.")
-                  .arg(describe(encoded.firstUnmappable))
-                  .arg(encoded.firstUnmappableLine)
-                  .arg(encoded.unmappable);
-    const QString question =
-        QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: ") + what +
-        QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
+    const QString what = encoded.unmappable == 1
+                             ? QStringLiteral("znak %1 w linii %2 zostanie zapisany jako „?”.")
+                                   .arg(describe(encoded.firstUnmappable))
+                                   .arg(encoded.firstUnmappableLine)
+                             : QStringLiteral("znak %1 w linii %2 i pozostałe takie znaki (razem %3) zostaną "
+                                              "zapisane jako „?”.")
+                                   .arg(describe(encoded.firstUnmappable))
+                                   .arg(encoded.firstUnmappableLine)
+                                   .arg(encoded.unmappable);
+    const QString question = QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: ") +
+                             what + QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
     return platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
                                kesto::questionTitle) == kesto::Button::Ok;
 }
@@ -194,9 +190,9 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
         },
         [&] { return encoded.unmappable == 0 || askToSaveUnmappable(encoded, platform, parent); });
     if (outcome == Outcome::Failed) {
-        platform.messageBox(parent,
-                            QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."),
-                            kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
+        platform.messageBox(
+            parent, QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."),
+            kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
     }
     return outcome == Outcome::Written;
 }

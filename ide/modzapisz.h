@@ -19,7 +19,7 @@ namespace modZapisz {
 // open-then-save gives back the same file.
 struct Encoded {
     std::string bytes;
-    std::size_t unmappable = 0;      // characters written as '?'
+    std::size_t unmappable = 0; // characters written as '?'
     char32_t firstUnmappable = 0;
     qsizetype firstUnmappableLine = 0; // 1-based, counted like the line indicator
 };

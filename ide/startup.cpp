@@ -50,8 +50,8 @@ void EditorWin::startUp()
     doc.docUntitled = true;
     dlgPlik.FileName = kesto::untitledName;
     writeCaption();
-    dlgPlik.Flags = kesto::FileDialog::OverwritePrompt | kesto::FileDialog::HideReadOnly |
-                    kesto::FileDialog::NoLongNames;
+    dlgPlik.Flags =
+        kesto::FileDialog::OverwritePrompt | kesto::FileDialog::HideReadOnly | kesto::FileDialog::NoLongNames;
     doc.fileFilter = QStringLiteral("Wszystkie pliki (*.*)|*.*|");
     doc.fileFilter += QStringLiteral("Pliki assemblera KESTO (*.asm)|*.asm|");
     dlgPlik.Filter = doc.fileFilter;

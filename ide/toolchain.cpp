@@ -71,8 +71,7 @@ void EditorWin::mnuUruchom()
     }
     setStatus(QStringLiteral("Uruchomienie pliku \"") + currentPath() + u'"');
     if (!m_platform.startProcess(doc.appDir + QStringLiteral("zozevadi.exe"),
-                                 {u'/' + doc.comPort, doc.hexFile},
-                                 kesto::WindowState::MinimizedNoFocus)) {
+                                 {u'/' + doc.comPort, doc.hexFile}, kesto::WindowState::MinimizedNoFocus)) {
         m_platform.messageBox(this,
                               QStringLiteral("Brak pliku ZOZEVADI.EXE w katalogu z programem KESTO IDE!!!"),
                               kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);

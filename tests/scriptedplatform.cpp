@@ -1,6 +1,5 @@
 #include "scriptedplatform.h"
 
-
 kesto::Button ScriptedPlatform::messageBox(QWidget *, const QString &text, kesto::Buttons buttons,
                                            kesto::Icon icon, const QString &title)
 {
@@ -11,8 +10,7 @@ kesto::Button ScriptedPlatform::messageBox(QWidget *, const QString &text, kesto
     return buttons == kesto::Buttons::Ok ? kesto::Button::Ok : kesto::Button::Cancel;
 }
 
-bool ScriptedPlatform::showFileDialog(QWidget *, kesto::FileDialog &dlg,
-                                      kesto::FileDialog::Action action)
+bool ScriptedPlatform::showFileDialog(QWidget *, kesto::FileDialog &dlg, kesto::FileDialog::Action action)
 {
     dialogs.append({action, dlg});
     if (dialogAnswers.isEmpty()) {

@@ -34,7 +34,8 @@ public:
     {
         QDir::setCurrent(dir.path());
         if (createSettings)
-            writeFile(dir.filePath(QStringLiteral("kestoide.ini")), settings ? *settings : QByteArray("1\r\n"));
+            writeFile(dir.filePath(QStringLiteral("kestoide.ini")),
+                      settings ? *settings : QByteArray("1\r\n"));
     }
     ~WindowFixture()
     {

@@ -120,11 +120,16 @@ void TestCodepage::badUtf8AndForeignCharactersBecomeQuestionMarks_data()
     QTest::addColumn<int>("unmappable");
     QTest::addColumn<int>("firstAt");
     QTest::addColumn<uint>("first");
-    QTest::newRow("euro and ogonek fit") << QByteArray("\xE2\x82\xAC \xC4\x85") << QByteArray("\x80 \xB9")
-                                         << 0 << 0 << 0u;
-    QTest::newRow("emoji") << QByteArray("ab\xF0\x9F\x98\x80" "c") << QByteArray("ab?c") << 1 << 2 << 0x1F600u;
-    QTest::newRow("cyrillic twice") << QByteArray("\xD0\x96x\xD0\x96") << QByteArray("?x?") << 2 << 0 << 0x416u;
-    QTest::newRow("stray continuation") << QByteArray("a\x80" "b") << QByteArray("a?b") << 1 << 1 << 0xFFFDu;
+    QTest::newRow("euro and ogonek fit")
+        << QByteArray("\xE2\x82\xAC \xC4\x85") << QByteArray("\x80 \xB9") << 0 << 0 << 0u;
+    QTest::newRow("emoji") << QByteArray("ab\xF0\x9F\x98\x80"
+                                         "c")
+                           << QByteArray("ab?c") << 1 << 2 << 0x1F600u;
+    QTest::newRow("cyrillic twice") << QByteArray("\xD0\x96x\xD0\x96") << QByteArray("?x?") << 2 << 0
+                                    << 0x416u;
+    QTest::newRow("stray continuation") << QByteArray("a\x80"
+                                                      "b")
+                                        << QByteArray("a?b") << 1 << 1 << 0xFFFDu;
     QTest::newRow("invalid lead byte") << QByteArray("\xFF\xFE") << QByteArray("??") << 2 << 0 << 0xFFFDu;
     QTest::newRow("broken sequence") << QByteArray("x\xC4y") << QByteArray("x?y") << 1 << 1 << 0xFFFDu;
     // Overlong forms are malformed too, even where their value would fit.

@@ -9,7 +9,8 @@ enum Command { New, Exit, CloseButton, Open };
 enum Outcome { Unchanged, AnswerNo, AnswerCancel, YesSaved, YesDialogCancelled, YesWriteFails };
 
 const QString untitled = QStringLiteral("noname.asm");
-const QString cannotSave = QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa.");
+const QString cannotSave =
+    QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa.");
 
 QString caption(const QString &path, bool changed)
 {
@@ -58,7 +59,7 @@ void TestDocumentCommands::commandGoesOnOnlyWhenTextIsSafe_data()
     QTest::addColumn<int>("command");
     QTest::addColumn<int>("outcome");
     const char *commands[] = {"New", "Exit", "close button", "Open"};
-    const char *outcomes[] = {"unchanged", "No", "Cancel", "Yes, saved", "Yes, dialog cancelled",
+    const char *outcomes[] = {"unchanged",       "No", "Cancel", "Yes, saved", "Yes, dialog cancelled",
                               "Yes, write fails"};
     for (int c = New; c <= Open; ++c)
         for (int o = Unchanged; o <= YesWriteFails; ++o)
@@ -84,7 +85,7 @@ void TestDocumentCommands::commandGoesOnOnlyWhenTextIsSafe()
     w.doc.docCompiled = true;
     const QString status = w.Text1->text();
     if (changed)
-        f.platform.answer(outcome == AnswerNo ? kesto::Button::No
+        f.platform.answer(outcome == AnswerNo       ? kesto::Button::No
                           : outcome == AnswerCancel ? kesto::Button::Cancel
                                                     : kesto::Button::Yes);
     if (outcome == YesSaved)
@@ -112,7 +113,8 @@ void TestDocumentCommands::commandGoesOnOnlyWhenTextIsSafe()
     QCOMPARE(f.platform.boxes.size(), !changed ? 0 : outcome == YesWriteFails ? 2 : 1);
     if (changed) {
         const ShownBox &box = f.platform.boxes[0];
-        QCOMPARE(box.text, QStringLiteral("Tekst w pliku noname.asm zmienił się.\r\r\nCzy chcesz zapisać zmiany?"));
+        QCOMPARE(box.text,
+                 QStringLiteral("Tekst w pliku noname.asm zmienił się.\r\r\nCzy chcesz zapisać zmiany?"));
         QCOMPARE(box.buttons, kesto::Buttons::YesNoCancel);
         QCOMPARE(box.icon, kesto::Icon::Exclamation);
         QCOMPARE(box.title, QStringLiteral("KESTO IDE"));
@@ -120,8 +122,8 @@ void TestDocumentCommands::commandGoesOnOnlyWhenTextIsSafe()
     if (outcome == YesWriteFails)
         QCOMPARE(f.platform.boxes[1].text, cannotSave);
     QCOMPARE(readAll(savePath), outcome == YesSaved ? QByteArray("edited\r\n") : QByteArray("<unreadable>"));
-    const bool openShown = !f.platform.dialogs.isEmpty() &&
-                           f.platform.dialogs.last().action == kesto::FileDialog::ShowOpen;
+    const bool openShown =
+        !f.platform.dialogs.isEmpty() && f.platform.dialogs.last().action == kesto::FileDialog::ShowOpen;
     QCOMPARE(openShown, command == Open && goesOn);
 
     const bool closes = command == Exit || command == CloseButton;
@@ -156,7 +158,8 @@ void TestDocumentCommands::promptNamesTitledPathAndYesSavesWithoutDialog()
     f.platform.answer(kesto::Button::Yes);
     w.mnuNowy();
     QCOMPARE(f.platform.boxes.size(), 1);
-    QVERIFY(f.platform.boxes[0].text.startsWith(QStringLiteral("Tekst w pliku ") + path + QStringLiteral(" zmienił")));
+    QVERIFY(f.platform.boxes[0].text.startsWith(QStringLiteral("Tekst w pliku ") + path +
+                                                QStringLiteral(" zmienił")));
     QCOMPARE(f.platform.dialogs.size(), 1); // only the Open dialog
     QCOMPARE(readAll(path), QByteArray("new\r\n"));
     expectDocument(w, QString(), untitled, false, true, false, QStringLiteral("Utworzono nowy dokument"));
@@ -300,6 +303,7 @@ void TestDocumentCommands::infoSummarisesDocument_data()
     QTest::addColumn<bool>("edited");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("shown");
+    // clang-format off
     QTest::newRow("empty") << QString() << false << untitled
                            << QStringLiteral("Plik: \"noname.asm\" Długość:  0 B,  1 linii (zapisany)");
     QTest::newRow("two lines") << QStringLiteral("a\r\nb") << false << untitled
@@ -312,6 +316,7 @@ void TestDocumentCommands::infoSummarisesDocument_data()
                                         << QStringLiteral("Plik: \"/tmp/a b/c d.asm\" Długość:  4 B,  1 linii (niezapisany)");
     QTest::newRow("beyond 16 bits") << QStringLiteral("\r\n").repeated(40000) << false << untitled
                                     << QStringLiteral("Plik: \"noname.asm\" Długość:  80000 B,  40001 linii (zapisany)");
+    // clang-format on
 }
 
 void TestDocumentCommands::infoSummarisesDocument()

@@ -70,6 +70,7 @@ void TestEditCommands::commandActsOnSelectionAndClipboard_data()
     const char *cut = "Ctrl+X; Shift+Del", *copy = "Ctrl+C; Ctrl+Ins", *paste = "Ctrl+V; Shift+Ins";
     auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
 
+    // clang-format off
     row("cut, nothing selected") << "mnuWytnij" << cut << "abc" << 1 << 0 << "old" << "abc" << 1 << 0 << empty << false;
     row("cut, selection") << "mnuWytnij" << cut << "ab\r\ncd" << 1 << 3 << "old" << "acd" << 1 << 0 << "b\r\n" << true;
     row("cut, empty editor") << "mnuWytnij" << "" << "" << 0 << 0 << none << "" << 0 << 0 << empty << false;
@@ -87,6 +88,7 @@ void TestEditCommands::commandActsOnSelectionAndClipboard_data()
     row("delete, nothing selected") << "mnuUsuń" << "" << "abc" << 1 << 0 << "old" << "abc" << 1 << 0 << "old" << false;
     row("delete, caret before CR LF") << "mnuUsuń" << "" << "a\r\nb" << 1 << 0 << none << "a\r\nb" << 1 << 0 << none << false;
     row("delete, selection") << "mnuUsuń" << "" << "a\r\nżb" << 1 << 3 << none << "ab" << 1 << 0 << none << true;
+    // clang-format on
 }
 
 void TestEditCommands::commandActsOnSelectionAndClipboard()
@@ -159,10 +161,18 @@ void TestEditCommands::aboutShowsSameFiveLinesEveryTimeAndChangesNothingElse()
     win.doc.aboutText = u"stale"_s;
     const auto snapshot = [&] {
         const DocumentState &d = win.doc;
-        return QStringList{win.txtEdit->text(), win.txtEdit->selText(), QString::number(win.txtEdit->selStart()),
-                           win.Text1->text(), win.Text2->text(), win.windowTitle(), d.hexFile, d.comPort,
-                           d.fileFilter, f.platform.clipboardText(),
-                           QString::asprintf("%d%d%d%d", d.docChanged, d.docUntitled, d.docCompiled, d.exitCancel)};
+        return QStringList{
+            win.txtEdit->text(),
+            win.txtEdit->selText(),
+            QString::number(win.txtEdit->selStart()),
+            win.Text1->text(),
+            win.Text2->text(),
+            win.windowTitle(),
+            d.hexFile,
+            d.comPort,
+            d.fileFilter,
+            f.platform.clipboardText(),
+            QString::asprintf("%d%d%d%d", d.docChanged, d.docUntitled, d.docCompiled, d.exitCancel)};
     };
     const QStringList before = snapshot();
 

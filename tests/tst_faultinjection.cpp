@@ -23,7 +23,8 @@
 
 namespace {
 
-const QString cannotSave = QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa.");
+const QString cannotSave =
+    QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa.");
 const QString settingsError = QStringLiteral("Błąd podczas zapisywania ustawień");
 const QByteArray oldBytes("old text\r\n\xB9\r\n"); // ą in Windows-1250
 const QString edited = QStringLiteral("edited\r\nżółć");
@@ -100,8 +101,7 @@ Unprivileged runAsNobody()
                     QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
                     QFileDevice::ExeOther;
     if (!QFile::setPermissions(bin.path(), rx) ||
-        !QFile::copy(QCoreApplication::applicationFilePath(), copy) ||
-        !QFile::setPermissions(copy, rx)) {
+        !QFile::copy(QCoreApplication::applicationFilePath(), copy) || !QFile::setPermissions(copy, rx)) {
         r.skipReason = QStringLiteral("cannot copy the test program for user nobody");
         return r;
     }
@@ -137,15 +137,15 @@ Unprivileged runAsNobody()
 
 // Root ignores permission bits: as root, the row runs again as nobody and
 // that run's verdict is this row's.
-#define RUN_UNPRIVILEGED()                                                                         \
-    do {                                                                                           \
-        if (::geteuid() == 0) {                                                                    \
-            const Unprivileged run = runAsNobody();                                                \
-            if (!run.skipReason.isEmpty())                                                         \
-                QSKIP(qPrintable(run.skipReason));                                                 \
-            QVERIFY2(run.passed, qPrintable(run.output));                                          \
-            return;                                                                                \
-        }                                                                                          \
+#define RUN_UNPRIVILEGED()                                                                                   \
+    do {                                                                                                     \
+        if (::geteuid() == 0) {                                                                              \
+            const Unprivileged run = runAsNobody();                                                          \
+            if (!run.skipReason.isEmpty())                                                                   \
+                QSKIP(qPrintable(run.skipReason));                                                           \
+            QVERIFY2(run.passed, qPrintable(run.output));                                                    \
+            return;                                                                                          \
+        }                                                                                                    \
     } while (0)
 
 bool openInWindow(WindowFixture &f, const QString &path)
@@ -186,9 +186,9 @@ private slots:
 void TestFaultInjection::failedSaveKeepsOldFileAndText_data()
 {
     QTest::addColumn<QString>("fault");
-    for (const char *fault : {"full file system", "read-only file", "read-only folder",
-                              "FIFO in its place", "device in its place", "Save As: NUL in the name",
-                              "Save As: name too long", "Save As: empty name"})
+    for (const char *fault :
+         {"full file system", "read-only file", "read-only folder", "FIFO in its place",
+          "device in its place", "Save As: NUL in the name", "Save As: name too long", "Save As: empty name"})
         QTest::newRow(fault) << QString::fromLatin1(fault);
 }
 
@@ -237,8 +237,8 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
     const bool saveAs = fault.startsWith(u"Save As");
     if (saveAs) {
         const QString target = fault.endsWith(u"NUL in the name") ? path + QString::fromUtf16(u"\0x.asm", 6)
-                               : fault.endsWith(u"too long") ? folder + u'/' + QString(300, u'n')
-                                                             : QStringLiteral("");
+                               : fault.endsWith(u"too long")      ? folder + u'/' + QString(300, u'n')
+                                                                  : QStringLiteral("");
         f.platform.chooseFile(target);
     }
     f.platform.answer(kesto::Button::Ok);
@@ -341,7 +341,8 @@ void TestFaultInjection::saveAfterFileChangedOnDiskWritesTheText()
     QVERIFY(f.platform.boxes.isEmpty());
     QCOMPARE(readAll(path), QByteArray("edited\r\n\xBF\xF3\xB3\xE6\r\n"));
     QVERIFY(!w.doc.docChanged);
-    QCOMPARE(listing(f.dir.path()), QStringList({QStringLiteral("kestoide.ini"), QStringLiteral("prog.asm")}));
+    QCOMPARE(listing(f.dir.path()),
+             QStringList({QStringLiteral("kestoide.ini"), QStringLiteral("prog.asm")}));
 }
 
 void TestFaultInjection::failedSettingsWriteKeepsFile_data()
@@ -443,7 +444,8 @@ void TestFaultInjection::oddSettingsFileAtStartUp()
     }
     // Warned, port 1; the new settings cannot replace a file the user may not write.
     QCOMPARE(f.platform.boxes.size(), 1);
-    QVERIFY(f.platform.boxes[0].text.startsWith(QStringLiteral("Nie można otworzyć pliku konfiguracyjnego!")));
+    QVERIFY(
+        f.platform.boxes[0].text.startsWith(QStringLiteral("Nie można otworzyć pliku konfiguracyjnego!")));
     QCOMPARE(w.doc.comPort, QStringLiteral("1"));
     QVERIFY(QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     QCOMPARE(readAll(ini), QByteArray("2\r\n"));

@@ -126,15 +126,12 @@ void TestSourceEditor::keyReleaseSignalForEveryKey()
     QCOMPARE(spy.count(), 6);
 }
 
-static qsizetype naiveCr(const QString &text, qsizetype n)
-{
-    return text.left(n).count(u'\r');
-}
+static qsizetype naiveCr(const QString &text, qsizetype n) { return text.left(n).count(u'\r'); }
 
 void TestSourceEditor::positionsAndCrCountMatchNaiveUnderRandomEdits()
 {
-    const QStringList pieces = {QStringLiteral("\r"), QStringLiteral("\n"), QStringLiteral("\r\n"),
-                                QStringLiteral("ab"), QStringLiteral("ż"), QStringLiteral("x\r\ny\nz\r"),
+    const QStringList pieces = {QStringLiteral("\r"),   QStringLiteral("\n"), QStringLiteral("\r\n"),
+                                QStringLiteral("ab"),   QStringLiteral("ż"),  QStringLiteral("x\r\ny\nz\r"),
                                 QStringLiteral("\n\r"), QStringLiteral("😀ą")};
     QRandomGenerator rng(20261207);
     SourceEditor e;

@@ -64,7 +64,8 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("empty") << QByteArray() << QString();
-    QTest::newRow("mixed line ends") << QByteArray("a\rb\nc\r\n\n\r\r\n") << QStringLiteral("a\rb\nc\r\n\n\r\r\n");
+    QTest::newRow("mixed line ends") << QByteArray("a\rb\nc\r\n\n\r\r\n")
+                                     << QStringLiteral("a\rb\nc\r\n\n\r\r\n");
     QTest::newRow("nul bytes") << QByteArray("a\0b\0\r\n", 6) << QString::fromUtf16(u"a\0b\0\r\n", 6);
     // A DOS file: all 18 letters, then a box drawn with 852 line characters,
     // which come out as the Windows-1250 characters of those bytes.
@@ -75,7 +76,8 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters_data()
     // A Windows-1250 file goes through the same table: Ą and Ź turn into ą and Ć.
     QTest::newRow("windows-1250") << QByteArray("\xB9\x9C\xBF\xA5\x8F\x80\x81")
                                   << QStringLiteral("ąśżąĆ€\u0081");
-    QTest::newRow("one 10 MB line") << QByteArray(10'000'000, 'x') + "\r\n" << QString(10'000'000, u'x') + "\r\n";
+    QTest::newRow("one 10 MB line") << QByteArray(10'000'000, 'x') + "\r\n"
+                                    << QString(10'000'000, u'x') + "\r\n";
 }
 
 void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters()
@@ -150,7 +152,8 @@ void TestSourceFiles::encodeAddsLineEndOnlyWhenMissing_data()
     QTest::newRow("ends in CR LF") << QStringLiteral("a\r\n") << QByteArray("a\r\n");
     QTest::newRow("ends in lone CR") << QStringLiteral("a\r") << QByteArray("a\r");
     QTest::newRow("ends in lone LF") << QStringLiteral("a\n") << QByteArray("a\n");
-    QTest::newRow("polish in 1250") << QStringLiteral("Zażółć Ą") << QByteArray("Za\xBF\xF3\xB3\xE6 \xA5\r\n");
+    QTest::newRow("polish in 1250") << QStringLiteral("Zażółć Ą")
+                                    << QByteArray("Za\xBF\xF3\xB3\xE6 \xA5\r\n");
     QTest::newRow("nul") << QString::fromUtf16(u"a\0", 2) << QByteArray("a\0\r\n", 4);
 }
 
@@ -183,8 +186,8 @@ void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical_data()
     QTest::newRow("lone CR end") << QByteArray("a\rb\r") << QByteArray("a\rb\r");
     QTest::newRow("lone LF end") << QByteArray("a\nb\n") << QByteArray("a\nb\n");
     QTest::newRow("nul bytes") << QByteArray("a\0b\r\n", 5) << QByteArray("a\0b\r\n", 5);
-    QTest::newRow("1250 outside the table") << QByteArray("\xB9\xE6\x9C\x81\x83\x90\r\n")
-                                            << QByteArray("\xB9\xE6\x9C\x81\x83\x90\r\n");
+    QTest::newRow("1250 outside the table")
+        << QByteArray("\xB9\xE6\x9C\x81\x83\x90\r\n") << QByteArray("\xB9\xE6\x9C\x81\x83\x90\r\n");
     // The 852 letters are written back in Windows-1250.
     QTest::newRow("852 letters") << QByteArray("\xA5\x88\r\n") << QByteArray("\xB9\xB3\r\n");
 }
@@ -248,7 +251,8 @@ void TestSourceFiles::failedSaveLeavesEveryFileAsItWas()
 
     QVERIFY(!saved);
     QCOMPARE(snapshot(dir.path()), before);
-    expectOneReport(platform, QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."));
+    expectOneReport(platform,
+                    QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."));
 }
 
 QTEST_MAIN(TestSourceFiles)

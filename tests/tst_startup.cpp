@@ -117,8 +117,7 @@ void TestStartup::startsAsUntitledWithDialogPrepared()
     QCOMPARE(w.dlgPlik.FileName, QStringLiteral("noname.asm"));
     QCOMPARE(w.dlgPlik.Flags, 0x40006);
     QCOMPARE(w.dlgPlik.FilterIndex, 2);
-    const QString filter =
-        QStringLiteral("Wszystkie pliki (*.*)|*.*|Pliki assemblera KESTO (*.asm)|*.asm|");
+    const QString filter = QStringLiteral("Wszystkie pliki (*.*)|*.*|Pliki assemblera KESTO (*.asm)|*.asm|");
     QCOMPARE(w.dlgPlik.Filter, filter);
     QCOMPARE(w.doc.fileFilter, filter);
     QCOMPARE(w.txtEdit->text(), QString());
@@ -129,8 +128,10 @@ void TestStartup::appDirEndsInOneSeparator_data()
 {
     QTest::addColumn<QString>("programDir");
     QTest::addColumn<QString>("appDir");
-    QTest::newRow("folder") << "/opt/kesto" << "/opt/kesto/";
-    QTest::newRow("root") << "/" << "/";
+    QTest::newRow("folder") << "/opt/kesto"
+                            << "/opt/kesto/";
+    QTest::newRow("root") << "/"
+                          << "/";
 }
 
 void TestStartup::appDirEndsInOneSeparator()

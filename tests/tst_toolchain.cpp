@@ -63,17 +63,25 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("hex");
-    QTest::newRow("plain") << "prog.asm" << "prog.hex";
-    QTest::newRow("blanks") << "my lab/prog 1.asm" << "my lab/prog 1.hex";
+    QTest::newRow("plain") << "prog.asm"
+                           << "prog.hex";
+    QTest::newRow("blanks") << "my lab/prog 1.asm"
+                            << "my lab/prog 1.hex";
     QTest::newRow("shell characters") << "it's \"q\"; $(touch pwned) & `touch pwned` | x.asm"
                                       << "it's \"q\"; $(touch pwned) & `touch pwned` | x.hex";
-    QTest::newRow("polish letters") << "źródła/zażółć gęślą jaźń.asm" << "źródła/zażółć gęślą jaźń.hex";
-    QTest::newRow("two-letter extension") << "prog.s" << "prog.hex";
-    QTest::newRow("no extension") << "prog" << "prog.hex";
-    QTest::newRow("dot in a folder only") << "v1.2/prog" << "v1.2/prog.hex";
+    QTest::newRow("polish letters") << "źródła/zażółć gęślą jaźń.asm"
+                                    << "źródła/zażółć gęślą jaźń.hex";
+    QTest::newRow("two-letter extension") << "prog.s"
+                                          << "prog.hex";
+    QTest::newRow("no extension") << "prog"
+                                  << "prog.hex";
+    QTest::newRow("dot in a folder only") << "v1.2/prog"
+                                          << "v1.2/prog.hex";
     // A backslash separates folders in the lab's Windows paths.
-    QTest::newRow("dot before a backslash") << "lab.v2\\prog" << "lab.v2\\prog.hex";
-    QTest::newRow("two dots") << "prog.v1.asm" << "prog.v1.hex";
+    QTest::newRow("dot before a backslash") << "lab.v2\\prog"
+                                            << "lab.v2\\prog.hex";
+    QTest::newRow("two dots") << "prog.v1.asm"
+                              << "prog.v1.hex";
 }
 
 void TestToolchain::toolsGetExactArgumentsWithoutShell()
@@ -168,7 +176,7 @@ void TestToolchain::runAsksUntilCompiledOrCancelled_data()
 {
     QTest::addColumn<QString>("document"); // unchanged, changed, or changed with its folder gone
     QTest::addColumn<bool>("failStarts");
-    QTest::addColumn<QString>("script");   // O: OK, C: Cancel, D: dialog cancelled, F: file chosen
+    QTest::addColumn<QString>("script"); // O: OK, C: Cancel, D: dialog cancelled, F: file chosen
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<bool>("runs");
     QTest::newRow("cancel") << "unchanged" << false << "C" << QStringList{"run"} << false;
@@ -217,7 +225,8 @@ void TestToolchain::runAsksUntilCompiledOrCancelled()
     win.mnuUruchom();
 
     const QHash<QString, QString> kinds{
-        {u"Program "_s + path + u" nie został skompilowany lub zmienił się.\r\r\nCzy chcesz go skompilować?"_s,
+        {u"Program "_s + path +
+             u" nie został skompilowany lub zmienił się.\r\r\nCzy chcesz go skompilować?"_s,
          u"run"_s},
         {u"Tekst w pliku "_s + path + u" zmienił się.\r\r\nCzy chcesz zapisać zmiany i skompilować?"_s,
          u"compile"_s},

@@ -52,8 +52,7 @@ public:
 
     // Starts `program` with `arguments` as a detached process, each argument
     // passed as it is (no shell). Returns false when it could not be started.
-    virtual bool startProcess(const QString &program, const QStringList &arguments,
-                              WindowState state) = 0;
+    virtual bool startProcess(const QString &program, const QStringList &arguments, WindowState state) = 0;
 
     // Ends the process at once; nothing of the program runs afterwards.
     // (The scripted test platform records the call and returns.)

@@ -126,8 +126,7 @@ void QtPlatform::clipboardSetText(const QString &text) { QGuiApplication::clipbo
 
 QString QtPlatform::clipboardText() { return QGuiApplication::clipboard()->text(); }
 
-bool QtPlatform::startProcess(const QString &program, const QStringList &arguments,
-                              WindowState state)
+bool QtPlatform::startProcess(const QString &program, const QStringList &arguments, WindowState state)
 {
     QProcess process;
     process.setProgram(program);
@@ -148,9 +147,6 @@ bool QtPlatform::startProcess(const QString &program, const QStringList &argumen
 
 void QtPlatform::endProcess() { std::_Exit(0); }
 
-QString QtPlatform::programDir()
-{
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-}
+QString QtPlatform::programDir() { return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()); }
 
 } // namespace kesto

@@ -80,8 +80,7 @@ SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
     // a quarter of a second per keystroke at the end of a 50 MB file. Each
     // change is completed at the next report or when its event has been
     // handled (signalChanges()).
-    SendScintilla(SCI_SETMODEVENTMASK,
-                  static_cast<unsigned long>(SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE));
+    SendScintilla(SCI_SETMODEVENTMASK, static_cast<unsigned long>(SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE));
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int position, int type, const char *, int length, int, int, int, int, int, int) {
                 onModified(position, type, length);
@@ -367,10 +366,7 @@ qsizetype SourceEditor::toChar(long bytePos) const
 
 qsizetype SourceEditor::selStart() const { return toChar(SendScintilla(SCI_GETSELECTIONSTART)); }
 
-qsizetype SourceEditor::selLength() const
-{
-    return toChar(SendScintilla(SCI_GETSELECTIONEND)) - selStart();
-}
+qsizetype SourceEditor::selLength() const { return toChar(SendScintilla(SCI_GETSELECTIONEND)) - selStart(); }
 
 void SourceEditor::setSelStart(qsizetype pos)
 {
@@ -418,8 +414,7 @@ qsizetype SourceEditor::crCountBefore(qsizetype pos) const
         const bool insideCrLf = byte > 0 && byteAt(byte - 1) == '\r' && byteAt(byte) == '\n';
         return line + (insideCrLf ? 1 : 0);
     }
-    const auto *p = reinterpret_cast<const char *>(
-        SendScintilla(SCI_GETRANGEPOINTER, 0UL, byte));
+    const auto *p = reinterpret_cast<const char *>(SendScintilla(SCI_GETRANGEPOINTER, 0UL, byte));
     return countCr(p, static_cast<std::size_t>(byte));
 }
 

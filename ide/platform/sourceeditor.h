@@ -99,7 +99,7 @@ private:
     qsizetype loneLfIn(long first, long last) const;
 
     QList<QKeySequence> m_windowShortcuts;
-    bool m_replacing = false;    // whole-text replacement under way: one change signal at its end
+    bool m_replacing = false; // whole-text replacement under way: one change signal at its end
     // Kept up to date from the control's change notifications, so that no
     // keystroke has to scan the text from its start:
     struct Pending {
@@ -107,15 +107,15 @@ private:
         long position = 0;
         long length = 0;
     };
-    mutable Pending m_pending;            // a change reported but not yet counted
-    mutable bool m_unsignalled = false;   // a counted change waits for changed()
-    mutable qsizetype m_length = 0;       // UTF-16 units of the whole text
-    mutable qsizetype m_loneLf = 0;       // LF bytes not preceded by CR; 0 lets the line index count CRs
-    qsizetype m_loneLfBefore = 0;         // lone LFs in the region a pending change touches
-    qsizetype m_unitsRemoved = 0;         // UTF-16 units of a pending deletion
+    mutable Pending m_pending;          // a change reported but not yet counted
+    mutable bool m_unsignalled = false; // a counted change waits for changed()
+    mutable qsizetype m_length = 0;     // UTF-16 units of the whole text
+    mutable qsizetype m_loneLf = 0;     // LF bytes not preceded by CR; 0 lets the line index count CRs
+    qsizetype m_loneLfBefore = 0;       // lone LFs in the region a pending change touches
+    qsizetype m_unitsRemoved = 0;       // UTF-16 units of a pending deletion
     // A known byte position and its character position: conversions walk
     // from here, and carets move in small steps.
     mutable long m_anchorByte = 0;
     mutable qsizetype m_anchorChar = 0;
-    mutable std::string m_copy;  // text copy where the control's buffer cannot be addressed
+    mutable std::string m_copy; // text copy where the control's buffer cannot be addressed
 };

@@ -23,19 +23,32 @@ namespace {
     std::abort();
 }
 
-#define CHECK(cond, at)                                                                            \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            fail(#cond, (at));                                                                     \
+#define CHECK(cond, at)                                                                                      \
+    do {                                                                                                     \
+        if (!(cond))                                                                                         \
+            fail(#cond, (at));                                                                               \
     } while (0)
 
 // The 18 code-page-852 letters, written out here once more on purpose: the
 // fuzzer checks the program's table against this one.
-constexpr std::array<std::pair<unsigned char, char16_t>, 18> letters = {{
-    {0xA5, u'ą'}, {0xA9, u'ę'}, {0xA2, u'ó'}, {0x98, u'ś'}, {0x88, u'ł'}, {0xBE, u'ż'},
-    {0xAB, u'ź'}, {0x86, u'ć'}, {0xE4, u'ń'}, {0xA4, u'Ą'}, {0xA8, u'Ę'}, {0xE0, u'Ó'},
-    {0x97, u'Ś'}, {0x9D, u'Ł'}, {0xBD, u'Ż'}, {0x8D, u'Ź'}, {0x8F, u'Ć'}, {0xE3, u'Ń'},
-}};
+constexpr std::array<std::pair<unsigned char, char16_t>, 18> letters = {{{0xA5, u'ą'},
+                                                                         {0xA9, u'ę'},
+                                                                         {0xA2, u'ó'},
+                                                                         {0x98, u'ś'},
+                                                                         {0x88, u'ł'},
+                                                                         {0xBE, u'ż'},
+                                                                         {0xAB, u'ź'},
+                                                                         {0x86, u'ć'},
+                                                                         {0xE4, u'ń'},
+                                                                         {0xA4, u'Ą'},
+                                                                         {0xA8, u'Ę'},
+                                                                         {0xE0, u'Ó'},
+                                                                         {0x97, u'Ś'},
+                                                                         {0x9D, u'Ł'},
+                                                                         {0xBD, u'Ż'},
+                                                                         {0x8D, u'Ź'},
+                                                                         {0x8F, u'Ć'},
+                                                                         {0xE3, u'Ń'}}};
 
 std::optional<char16_t> letterOf(unsigned char b)
 {
@@ -86,8 +99,7 @@ std::optional<std::vector<char32_t>> strictUtf8(std::string_view s)
 std::string decode(std::string_view bytes)
 {
     std::string text;
-    codepage::appendSourceAsUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
-                                 text);
+    codepage::appendSourceAsUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), text);
     return text;
 }
 

@@ -25,10 +25,10 @@ namespace {
     std::abort();
 }
 
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            fail(#cond);                                                                           \
+#define CHECK(cond)                                                                                          \
+    do {                                                                                                     \
+        if (!(cond))                                                                                         \
+            fail(#cond);                                                                                     \
     } while (0)
 
 QTemporaryDir *workDir = nullptr;
@@ -45,8 +45,7 @@ void writeRaw(const QString &path, std::string_view bytes)
 {
     QFile f(path);
     CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    CHECK(f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-          static_cast<qint64>(bytes.size()));
+    CHECK(f.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()));
 }
 
 // One Open followed by one Save of the same path; returns the bytes on disk.
@@ -60,8 +59,8 @@ std::string openThenSave(const QString &path)
     const std::string disk = readRaw(path);
     CHECK(disk == encoded.bytes);
     // The temporary file of the save is gone: the folder holds the one file.
-    CHECK(QDir(workDir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
-              .size() == 1);
+    CHECK(QDir(workDir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() ==
+          1);
     return disk;
 }
 

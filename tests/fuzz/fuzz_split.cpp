@@ -21,10 +21,10 @@ namespace {
     std::abort();
 }
 
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            fail(#cond);                                                                           \
+#define CHECK(cond)                                                                                          \
+    do {                                                                                                     \
+        if (!(cond))                                                                                         \
+            fail(#cond);                                                                                     \
     } while (0)
 
 // Smallest text the writer splits (modZapisz keeps the figure to itself).
