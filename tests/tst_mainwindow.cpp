@@ -1,6 +1,7 @@
 // The window's make-up: layout in twips, the menu table, shortcuts that win
 // over the editor's own key bindings.
 
+#include "platform/qtplatform.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -20,6 +21,7 @@ private slots:
     void menusInOrder();
     void windowShortcutsWinWhileEditorHasFocus();
     void startsWithEditorFocusedAndStatusFields();
+    void fileDialogFiltersKeepWindowsMeaning();
 };
 
 void TestMainWindow::layoutInTwips_data()
@@ -220,6 +222,15 @@ void TestMainWindow::startsWithEditorFocusedAndStatusFields()
     QCOMPARE(order, QList<QWidget *>({w.Text1, w.Text2}));
     QVERIFY(!w.txtEdit->accessibleName().isEmpty() && !w.Text1->accessibleName().isEmpty() &&
             !w.Text2->accessibleName().isEmpty());
+}
+
+void TestMainWindow::fileDialogFiltersKeepWindowsMeaning()
+{
+    // "*.*" matches every file on Windows, also names without a dot; the
+    // dialog hides the pattern part, so the descriptions read as written.
+    QCOMPARE(kesto::qtNameFilters(
+                 QStringLiteral("Wszystkie pliki (*.*)|*.*|Pliki assemblera KESTO (*.asm)|*.asm|")),
+             QStringList({"Wszystkie pliki (*.*) (*)", "Pliki assemblera KESTO (*.asm) (*.asm)"}));
 }
 
 QTEST_MAIN(TestMainWindow)
