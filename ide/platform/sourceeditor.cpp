@@ -49,10 +49,9 @@ struct TextCounts {
 TextCounts countText(std::string_view text)
 {
     TextCounts c;
+    c.utf16Units = utf16Units(text.data(), text.size());
     char prev = '\0';
     for (const char ch : text) {
-        const auto b = static_cast<unsigned char>(ch);
-        c.utf16Units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
         c.loneLf += ch == '\n' && prev != '\r';
         prev = ch;
     }
