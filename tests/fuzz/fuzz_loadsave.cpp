@@ -2,6 +2,9 @@
 // functions: the input is written as a user's file, read with the loader,
 // encoded and written back with the writer, then opened and saved again.
 
+#define FUZZ_TARGET "fuzz_loadsave"
+#include "fuzzcheck.h"
+
 #include "codepage.h"
 #include "modotworz.h"
 #include "modzapisz.h"
@@ -18,18 +21,6 @@
 #include <string_view>
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_loadsave: %s\n", what);
-    std::abort();
-}
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond))                                                                                         \
-            fail(#cond);                                                                                     \
-    } while (0)
 
 QTemporaryDir *workDir = nullptr;
 
@@ -74,7 +65,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     workDir = QFileInfo(shm).isWritable() ? new QTemporaryDir(shm + QStringLiteral("/kesto-fuzz-XXXXXX"))
                                           : new QTemporaryDir;
     if (!workDir->isValid())
-        fail("no temporary folder");
+        fuzzFail(FUZZ_TARGET, "no temporary folder");
     std::atexit([] { delete workDir; });
     return 0;
 }

@@ -1,7 +1,10 @@
-// libFuzzer target for the save of a large text, which is encoded in two
-// halves at once: the input, taken as editor text (UTF-8, valid or not), is
-// put in the middle of a text just past that size, across the split, and the
-// result must match the plain one-pass encoding exactly.
+// libFuzzer target for the save of a large text, which is encoded a
+// megabyte at a time: the input, taken as editor text (UTF-8, valid or not),
+// is put across the border between two of those chunks, and the result must
+// match the plain one-pass encoding exactly.
+
+#define FUZZ_TARGET "fuzz_split"
+#include "fuzzcheck.h"
 
 #include "codepage.h"
 #include "modzapisz.h"
@@ -15,19 +18,8 @@
 
 namespace {
 
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_split: %s\n", what);
-    std::abort();
-}
-
-#define CHECK(cond)                                                                                          \
-    do {                                                                                                     \
-        if (!(cond))                                                                                         \
-            fail(#cond);                                                                                     \
-    } while (0)
-
-// Smallest text the writer splits (modZapisz keeps the figure to itself).
+// A text of a little over 4 MiB: its middle is a chunk border (modZapisz
+// keeps the chunk size, 1 MiB, to itself).
 constexpr std::size_t splitFrom = std::size_t(4) << 20;
 
 } // namespace
@@ -35,7 +27,7 @@ constexpr std::size_t splitFrom = std::size_t(4) << 20;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view unit(reinterpret_cast<const char *>(data), size);
-    // ASCII around the input: the halves meet inside it, and the padding
+    // ASCII around the input: two chunks meet inside it, and the padding
     // itself is cheap to encode.
     const std::size_t total = splitFrom + 1 + (size % 7); // odd and even lengths
     const std::size_t before = total / 2 - std::min(size / 2, total / 2);
