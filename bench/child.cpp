@@ -23,6 +23,8 @@
 #include <fstream>
 #include <string>
 
+using namespace kesto;
+
 namespace {
 
 long long monotonicNs()

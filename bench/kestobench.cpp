@@ -28,6 +28,8 @@
 #include <map>
 #include <vector>
 
+using namespace kesto;
+
 namespace {
 
 struct Size {

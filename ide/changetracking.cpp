@@ -5,6 +5,8 @@
 
 #include <QLineEdit>
 
+namespace kesto {
+
 void EditorWin::txtEditChange()
 {
     // Only the first change after New, Open or Save marks the document.
@@ -25,3 +27,5 @@ void EditorWin::showxy()
     const qsizetype line = 1 + txtEdit->crCountBefore(txtEdit->selStart());
     Text2->setText(QStringLiteral("Linia ") + QString::number(line));
 }
+
+} // namespace kesto

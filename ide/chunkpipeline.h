@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+namespace kesto {
+
 template <typename Chunk> class ChunkPipeline {
 public:
     // Hands a finished chunk to the consumer; false when the consumer has
@@ -79,3 +81,5 @@ private:
     bool m_stop = false;
     std::thread m_worker; // last: starts once everything above exists
 };
+
+} // namespace kesto

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-namespace codepage {
+namespace kesto::codepage {
 namespace {
 
 // Upper half of Windows-1250, bytes 0x80..0xFF.
@@ -229,4 +229,4 @@ EncodeResult appendUtf8AsCp1250(std::string_view in, std::string &out)
     return result;
 }
 
-} // namespace codepage
+} // namespace kesto::codepage

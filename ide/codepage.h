@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace codepage {
+namespace kesto::codepage {
 
 // Windows-1250, total: the five bytes the code page leaves unassigned
 // (0x81, 0x83, 0x88, 0x90, 0x98) decode to the C1 control of the same value,
@@ -43,4 +43,4 @@ std::size_t encodeUtf8AsCp1250(std::string_view in, char *out, EncodeResult &res
 // page cannot hold, and malformed UTF-8, become '?' and are counted.
 EncodeResult appendUtf8AsCp1250(std::string_view utf8, std::string &out);
 
-} // namespace codepage
+} // namespace kesto::codepage

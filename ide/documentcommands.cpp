@@ -7,6 +7,8 @@
 
 #include <QLineEdit>
 
+namespace kesto {
+
 bool EditorWin::maybeSave()
 {
     const kesto::Button answer =
@@ -118,3 +120,5 @@ void EditorWin::mnuInf()
               (doc.docChanged ? QStringLiteral("(niezapisany)") : QStringLiteral("(zapisany)")));
     showxy();
 }
+
+} // namespace kesto

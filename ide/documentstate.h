@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace kesto {
+
 // The window-level fields every command reads and writes, in their fixed order.
 struct DocumentState {
     QString fileFilter;       // filter list handed to dlgPlik at start-up
@@ -15,7 +17,6 @@ struct DocumentState {
     bool exitCancel = false;  // the close logic's cancel answer when Exit runs it
 };
 
-namespace kesto {
 inline const QString appTitle = QStringLiteral("KESTOIDE");       // title of plain boxes
 inline const QString questionTitle = QStringLiteral("KESTO IDE"); // title of questions
 inline const QString untitledName = QStringLiteral("noname.asm");

@@ -3,6 +3,8 @@
 #include "editorwin.h"
 #include "platform/sourceeditor.h"
 
+namespace kesto {
+
 void EditorWin::mnuWytnij()
 {
     m_platform.clipboardClear();
@@ -40,3 +42,5 @@ void EditorWin::mnuInfo()
         QStringLiteral("\r\n\r\n") + QStringLiteral("Rozwijany dalej przez autorów KESTO IDE");
     m_platform.messageBox(this, doc.aboutText, kesto::Buttons::Ok, kesto::Icon::Information, kesto::appTitle);
 }
+
+} // namespace kesto

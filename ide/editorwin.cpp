@@ -13,6 +13,12 @@
 #include <algorithm>
 #include <array>
 
+// The icon lives in this static library's resources, which need an explicit
+// start, from outside any namespace.
+static void initResources() { Q_INIT_RESOURCE(kestoide); }
+
+namespace kesto {
+
 namespace {
 
 // Initial client area of the window, in twips.
@@ -61,12 +67,6 @@ ClientLayout layoutForClientArea(int W, int H)
     l.Text2 = QRect(W - indicatorWidth, H - statusHeight, indicatorWidth, statusHeight);
     return l;
 }
-
-int EditorWin::twipsPerPixelX(const QWidget *w) { return qRound(1440.0 / w->logicalDpiX()); }
-int EditorWin::twipsPerPixelY(const QWidget *w) { return qRound(1440.0 / w->logicalDpiY()); }
-
-// The icon lives in this static library's resources, which need an explicit start.
-static void initResources() { Q_INIT_RESOURCE(kestoide); }
 
 EditorWin::EditorWin(kesto::Platform &platform, QWidget *parent) : QMainWindow(parent), m_platform(platform)
 {
@@ -238,3 +238,5 @@ void EditorWin::closeEvent(QCloseEvent *event)
     else
         event->accept();
 }
+
+} // namespace kesto

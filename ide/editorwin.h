@@ -9,6 +9,9 @@
 class QAction;
 class QLineEdit;
 class QMenu;
+
+namespace kesto {
+
 class SourceEditor;
 
 // Where the three controls go for a client area of the given size, in twips.
@@ -22,7 +25,7 @@ ClientLayout layoutForClientArea(int widthTwips, int heightTwips);
 class EditorWin : public QMainWindow {
     Q_OBJECT
 public:
-    explicit EditorWin(kesto::Platform &platform, QWidget *parent = nullptr);
+    explicit EditorWin(Platform &platform, QWidget *parent = nullptr);
     ~EditorWin() override;
 
     // The menu items, named as in the menu bar.
@@ -37,12 +40,9 @@ public:
     SourceEditor *txtEdit = nullptr;
     QLineEdit *Text1 = nullptr; // message line
     QLineEdit *Text2 = nullptr; // line indicator
-    kesto::FileDialog dlgPlik;
+    FileDialog dlgPlik;
     DocumentState doc;
     Menus menu{};
-
-    static int twipsPerPixelX(const QWidget *w);
-    static int twipsPerPixelY(const QWidget *w);
 
 public slots:
     // File menu
@@ -95,5 +95,7 @@ private:
     // The unsaved-changes question; true when the caller may go on.
     bool maybeSave();
 
-    kesto::Platform &m_platform;
+    Platform &m_platform;
 };
+
+} // namespace kesto

@@ -13,7 +13,7 @@ int main(int argc, char *argv[])
     kesto::installTranslations(app);
 
     kesto::QtPlatform platform;
-    EditorWin window(platform);
+    kesto::EditorWin window(platform);
     window.show();
     return QApplication::exec();
 }

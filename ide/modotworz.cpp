@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-namespace modOtworz {
+namespace kesto::modOtworz {
 namespace {
 
 constexpr std::size_t chunkBytes = std::size_t(1) << 20;
@@ -111,4 +111,4 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &
     return true;
 }
 
-} // namespace modOtworz
+} // namespace kesto::modOtworz

@@ -7,12 +7,12 @@
 #include <string>
 
 class QWidget;
-class SourceEditor;
 namespace kesto {
 class Platform;
-}
+class SourceEditor;
+} // namespace kesto
 
-namespace modOtworz {
+namespace kesto::modOtworz {
 
 // Files larger than this are refused rather than exhausting memory.
 constexpr qint64 maxSourceFileSize = qint64(1) << 30;
@@ -31,4 +31,4 @@ ReadResult readSourceFile(const QString &path);
 // returns false.
 bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform, QWidget *parent);
 
-} // namespace modOtworz
+} // namespace kesto::modOtworz

@@ -16,7 +16,7 @@
 #include <fcntl.h>
 #endif
 
-namespace modZapisz {
+namespace kesto::modZapisz {
 namespace {
 
 constexpr std::size_t chunkBytes = std::size_t(1) << 20;
@@ -197,4 +197,4 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
     return outcome == Outcome::Written;
 }
 
-} // namespace modZapisz
+} // namespace kesto::modZapisz

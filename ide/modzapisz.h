@@ -7,12 +7,12 @@
 #include <string_view>
 
 class QWidget;
-class SourceEditor;
 namespace kesto {
 class Platform;
-}
+class SourceEditor;
+} // namespace kesto
 
-namespace modZapisz {
+namespace kesto::modZapisz {
 
 // The bytes of a saved file for the given editor text (UTF-8). CR LF is
 // added only when the text does not already end in a line break, so that
@@ -36,4 +36,4 @@ bool writeFileAtomically(const QString &path, std::string_view bytes);
 bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Platform &platform,
                     QWidget *parent);
 
-} // namespace modZapisz
+} // namespace kesto::modZapisz

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QLineEdit>
 
+namespace kesto {
+
 namespace {
 // A bare name: it is read and written in the current directory of the moment.
 const QString settingsFile = QStringLiteral("kestoide.ini");
@@ -83,3 +85,5 @@ void EditorWin::mnuCOM1() { selectPort(1); }
 void EditorWin::mnuCOM2() { selectPort(2); }
 void EditorWin::mnuCOM3() { selectPort(3); }
 void EditorWin::mnuCOM4() { selectPort(4); }
+
+} // namespace kesto

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+namespace kesto {
+
 namespace {
 
 // The source path with the extension of its file name replaced by ".hex"
@@ -77,3 +79,5 @@ void EditorWin::mnuUruchom()
                               kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);
     }
 }
+
+} // namespace kesto

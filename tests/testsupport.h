@@ -42,16 +42,16 @@ public:
         win.reset();
         QDir::setCurrent(m_oldCwd);
     }
-    EditorWin &open()
+    kesto::EditorWin &open()
     {
-        win = std::make_unique<EditorWin>(platform);
+        win = std::make_unique<kesto::EditorWin>(platform);
         return *win;
     }
     QString path(const QString &name) const { return dir.filePath(name); }
 
     QTemporaryDir dir;
     ScriptedPlatform platform;
-    std::unique_ptr<EditorWin> win;
+    std::unique_ptr<kesto::EditorWin> win;
 
 private:
     QString m_oldCwd;

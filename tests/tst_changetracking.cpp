@@ -2,6 +2,8 @@
 
 #include "testsupport.h"
 
+using namespace kesto;
+
 class TestChangeTracking : public QObject {
     Q_OBJECT
 private slots:

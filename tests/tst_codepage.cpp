@@ -6,6 +6,8 @@
 #include <QStringDecoder>
 #include <QTest>
 
+using namespace kesto;
+
 class TestCodepage : public QObject {
     Q_OBJECT
 private slots:

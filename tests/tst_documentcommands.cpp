@@ -3,6 +3,8 @@
 
 #include "testsupport.h"
 
+using namespace kesto;
+
 namespace {
 
 enum Command { New, Exit, CloseButton, Open };

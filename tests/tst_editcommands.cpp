@@ -10,6 +10,8 @@
 #include <QMimeData>
 #include <QRegularExpression>
 
+using namespace kesto;
+
 using namespace Qt::StringLiterals;
 
 namespace {

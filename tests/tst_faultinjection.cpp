@@ -21,6 +21,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+using namespace kesto;
+
 namespace {
 
 const QString cannotSave =

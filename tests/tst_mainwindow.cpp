@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QMenuBar>
 
+using namespace kesto;
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:

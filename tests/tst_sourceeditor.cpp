@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace kesto;
+
 class TestSourceEditor : public QObject {
     Q_OBJECT
 private slots:

@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace kesto;
+
 namespace {
 
 // The reader's and writer's reports: OK only, no icon, the application title.

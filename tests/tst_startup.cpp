@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+using namespace kesto;
+
 namespace {
 const QString warning = QStringLiteral("Nie można otworzyć pliku konfiguracyjnego!\r\n"
                                        "Został wybrany domyśly port COM 1 do komunikacji z systemem KESTO");

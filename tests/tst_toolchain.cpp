@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+using namespace kesto;
+
 using namespace Qt::StringLiterals;
 using kesto::Button;
 

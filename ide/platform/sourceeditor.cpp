@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kesto {
+
 namespace {
 
 // Counts CR bytes in [data, data + n).
@@ -476,3 +478,5 @@ void SourceEditor::contextMenuEvent(QContextMenuEvent *e)
     menu.addAction(tr("Zaznacz w&szystko"), this, &SourceEditor::selectAllRequested);
     menu.exec(e->globalPos());
 }
+
+} // namespace kesto

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+namespace kesto {
+
 // A piece of a text being loaded, with the counts the editor keeps, made
 // where the bytes are decoded anyway.
 struct TextChunk {
@@ -119,3 +121,5 @@ private:
     mutable qsizetype m_anchorChar = 0;
     mutable std::string m_copy; // text copy where the control's buffer cannot be addressed
 };
+
+} // namespace kesto

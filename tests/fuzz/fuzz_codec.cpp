@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace kesto;
+
 namespace {
 
 [[noreturn]] void fail(const char *what, std::size_t at)

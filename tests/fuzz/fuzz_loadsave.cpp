@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+using namespace kesto;
+
 namespace {
 
 QTemporaryDir *workDir = nullptr;

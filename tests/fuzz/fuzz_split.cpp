@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+using namespace kesto;
+
 namespace {
 
 // A text of a little over 4 MiB: its middle is a chunk border (modZapisz
