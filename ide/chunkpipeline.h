@@ -1,16 +1,20 @@
 #pragma once
 // Runs a producer of chunks on a thread of its own, a few chunks ahead of
-// the consumer, so that making one chunk (reading and decoding a file,
-// encoding a text) overlaps using the last (putting it into the editor,
-// writing it to disk).
+// the consumer, so that making one chunk (reading and decoding a file)
+// overlaps using the last (putting it into the editor).
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 namespace kesto {
+
+// How much of a file Open reads and Save encodes at a time: large enough
+// that per-chunk costs vanish, small enough to stay in the cache.
+inline constexpr std::size_t chunkBytes = std::size_t(1) << 20;
 
 template <typename Chunk> class ChunkPipeline {
 public:

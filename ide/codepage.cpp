@@ -64,7 +64,7 @@ constexpr std::array<char16_t, 256> makeSourceTable()
 }
 constexpr std::array<char16_t, 256> sourceTable = makeSourceTable();
 
-// UTF-8 of every decoded source byte: length in [0], bytes in [1..3].
+// UTF-8 of every decoded source byte: `len` bytes in `bytes`.
 struct Utf8Char {
     unsigned char len;
     unsigned char bytes[3];

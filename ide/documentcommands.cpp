@@ -11,18 +11,17 @@ namespace kesto {
 
 bool EditorWin::maybeSave()
 {
-    const kesto::Button answer =
+    const Button answer =
         m_platform.messageBox(this,
                               QStringLiteral("Tekst w pliku ") + currentPath() +
                                   QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany?"),
-                              kesto::Buttons::YesNoCancel, kesto::Icon::Exclamation, kesto::questionTitle);
+                              Buttons::YesNoCancel, Icon::Exclamation, questionTitle);
     switch (answer) {
-    case kesto::Button::Yes:
+    case Button::Yes:
         // Go on only if the text really reached the disk: a cancelled dialog
         // or a failed write must not throw it away.
-        mnuZapisz();
-        return !doc.docChanged;
-    case kesto::Button::No: return true;
+        return mnuZapisz();
+    case Button::No: return true;
     default: return false;
     }
 }
@@ -39,11 +38,8 @@ void EditorWin::NowyDoc()
     // The text goes first: its change handling marks the document, and the
     // caption and flags below then make it clean again.
     txtEdit->setText(QString());
-    dlgPlik.FileName = kesto::untitledName;
-    writeCaption();
-    doc.docUntitled = true;
+    adoptFile(untitledName, true);
     doc.docCompiled = false;
-    doc.docChanged = false;
     setStatus(QStringLiteral("Utworzono nowy dokument"));
 }
 
@@ -53,43 +49,46 @@ void EditorWin::mnuOtworz()
         return;
     dlgPlik.CancelError = true;
     // The path becomes current only once its text is in the editor.
-    kesto::FileDialog chosen = dlgPlik;
-    if (!m_platform.showFileDialog(this, chosen, kesto::FileDialog::ShowOpen))
+    FileDialog chosen = dlgPlik;
+    if (!m_platform.showFileDialog(this, chosen, FileDialog::ShowOpen))
         return;
     if (!modOtworz::LoadSourceFile(chosen.FileName, *txtEdit, m_platform, this))
         return;
     dlgPlik = chosen;
-    writeCaption();
-    doc.docChanged = false;
+    adoptFile(chosen.FileName, false);
     doc.docCompiled = false;
-    doc.docUntitled = false;
     setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"');
 }
 
-void EditorWin::mnuZapisz()
+bool EditorWin::mnuZapisz()
 {
-    if (doc.docUntitled) {
-        mnuZapiszjako();
-        return;
-    }
+    if (doc.docUntitled)
+        return mnuZapiszjako();
     if (!modZapisz::SaveSourceFile(currentPath(), *txtEdit, m_platform, this))
-        return;
-    writeCaption();
-    doc.docChanged = false;
+        return false;
+    adoptFile(currentPath(), false);
+    return true;
 }
 
-void EditorWin::mnuZapiszjako()
+bool EditorWin::mnuZapiszjako()
 {
     dlgPlik.CancelError = true;
-    kesto::FileDialog chosen = dlgPlik;
-    if (!m_platform.showFileDialog(this, chosen, kesto::FileDialog::ShowSave))
-        return;
+    FileDialog chosen = dlgPlik;
+    if (!m_platform.showFileDialog(this, chosen, FileDialog::ShowSave))
+        return false;
     if (!modZapisz::SaveSourceFile(chosen.FileName, *txtEdit, m_platform, this))
-        return;
+        return false;
     dlgPlik = chosen;
+    adoptFile(chosen.FileName, false);
+    return true;
+}
+
+void EditorWin::adoptFile(const QString &path, bool untitled)
+{
+    dlgPlik.FileName = path;
     writeCaption();
     doc.docChanged = false;
-    doc.docUntitled = false;
+    doc.docUntitled = untitled;
 }
 
 void EditorWin::mnuZakoncz() { queryClose(doc.exitCancel); }

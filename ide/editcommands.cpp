@@ -40,7 +40,7 @@ void EditorWin::mnuInfo()
         QStringLiteral("Program stworzony na potrzeby pracowni mikrokomputerowej") + QStringLiteral("\r\n") +
         QStringLiteral("laboratorium dydaktycznego systemu mikrokomputerowego KESTO") +
         QStringLiteral("\r\n\r\n") + QStringLiteral("Rozwijany dalej przez autorów KESTO IDE");
-    m_platform.messageBox(this, doc.aboutText, kesto::Buttons::Ok, kesto::Icon::Information, kesto::appTitle);
+    m_platform.messageBox(this, doc.aboutText, Buttons::Ok, Icon::Information, appTitle);
 }
 
 } // namespace kesto

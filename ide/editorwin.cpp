@@ -68,7 +68,7 @@ ClientLayout layoutForClientArea(int W, int H)
     return l;
 }
 
-EditorWin::EditorWin(kesto::Platform &platform, QWidget *parent) : QMainWindow(parent), m_platform(platform)
+EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent), m_platform(platform)
 {
     initResources();
     setObjectName(QStringLiteral("EditorWin"));
@@ -123,16 +123,18 @@ void EditorWin::createControls()
 void EditorWin::createActions()
 {
     QList<QKeySequence> shortcuts;
-    auto item = [&](QMenu *m, const char *name, const QString &caption, const QKeySequence &key,
-                    void (EditorWin::*slot)()) {
+    auto action = [](QMenu *m, const char *name, const QString &caption) {
         QAction *a = m->addAction(caption);
         a->setObjectName(QString::fromUtf8(name));
+        return a;
+    };
+    auto item = [&](QMenu *m, const char *name, const QString &caption, const QKeySequence &key, auto slot) {
+        QAction *a = action(m, name, caption);
         if (!key.isEmpty()) {
             a->setShortcut(key);
             shortcuts << key;
         }
-        if (slot)
-            connect(a, &QAction::triggered, this, slot);
+        connect(a, &QAction::triggered, this, slot);
         return a;
     };
     auto separator = [](QMenu *m, const char *name) {
@@ -180,7 +182,7 @@ void EditorWin::createActions()
     u.mnuUruchom = item(u.mnuKonfiguracja, "mnuUruchom", QStringLiteral("U&ruchom"), ctrl(Qt::Key_R),
                         &EditorWin::mnuUruchom);
     u.mnuSpace5 = separator(u.mnuKonfiguracja, "mnuSpace5");
-    u.mnuCOMPort = item(u.mnuKonfiguracja, "mnuCOMPort", QStringLiteral("Port COM:"), {}, nullptr);
+    u.mnuCOMPort = action(u.mnuKonfiguracja, "mnuCOMPort", QStringLiteral("Port COM:"));
     u.mnuCOMPort->setEnabled(false);
     u.mnuCOM1 = item(u.mnuKonfiguracja, "mnuCOM1", QStringLiteral("COM1"), {}, &EditorWin::mnuCOM1);
     u.mnuCOM2 = item(u.mnuKonfiguracja, "mnuCOM2", QStringLiteral("COM2"), {}, &EditorWin::mnuCOM2);

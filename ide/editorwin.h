@@ -22,6 +22,10 @@ ClientLayout layoutForClientArea(int widthTwips, int heightTwips);
 
 // The one window of the program: the editor, the two status fields, the menus
 // and the document state, with every command as a slot.
+//
+// Controls, menus and state are public members, as the window's own fields
+// are to every command: the tests arrange and observe the real window
+// through them rather than through accessors that exist only for tests.
 class EditorWin : public QMainWindow {
     Q_OBJECT
 public:
@@ -49,8 +53,10 @@ public slots:
     void mnuNowy();
     void mnuOtworz();
     void mnuInf();
-    void mnuZapisz();
-    void mnuZapiszjako();
+    // Save and Save As tell whether the text was written, so that a command
+    // that saves first goes on only when it was.
+    bool mnuZapisz();
+    bool mnuZapiszjako();
     void mnuZakoncz();
     // Edit menu
     void mnuWytnij();
@@ -90,6 +96,9 @@ private:
     void txtEditChange();
     void txtEditKeyUp();
     void writeCaption();
+    // Makes `path` the document's file, unchanged since it was read or
+    // written; call once the text is in place.
+    void adoptFile(const QString &path, bool untitled);
     QString currentPath() const { return dlgPlik.FileName; }
     void setStatus(const QString &text);
     // The unsaved-changes question; true when the caller may go on.

@@ -16,8 +16,6 @@
 namespace kesto::modOtworz {
 namespace {
 
-constexpr std::size_t chunkBytes = std::size_t(1) << 20;
-
 // Decodes raw source bytes into `out`, counting what the editor keeps count
 // of: every byte is one UTF-16 unit, and an LF is lone when the byte before
 // it (`previous`, carried over from the last chunk) is not a CR.
@@ -65,8 +63,12 @@ bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push)
 
 bool openSource(QFile &file)
 {
-    return kesto::openRegularFileForReading(file) && file.size() <= maxSourceFileSize;
+    return openRegularFileForReading(file) && file.size() <= maxSourceFileSize;
 }
+
+// UTF-8 bytes to expect for a file of `size` bytes: Polish letters take two
+// bytes, and a few per line is the rule.
+std::size_t expectedUtf8(qint64 size) { return static_cast<std::size_t>(size + size / 8); }
 
 } // namespace
 
@@ -76,36 +78,30 @@ ReadResult readSourceFile(const QString &path)
     QFile file(path);
     if (!openSource(file))
         return result;
-    result.utf8.reserve(static_cast<std::size_t>(file.size() + file.size() / 16));
-    std::vector<unsigned char> raw(chunkBytes);
-    qint64 total = 0;
-    for (;;) {
-        const qint64 got = file.read(reinterpret_cast<char *>(raw.data()), static_cast<qint64>(raw.size()));
-        total += std::max<qint64>(got, 0);
-        if (got < 0 || total > maxSourceFileSize)
-            return {};
-        if (got == 0)
-            break;
-        codepage::appendSourceAsUtf8(raw.data(), static_cast<std::size_t>(got), result.utf8);
-    }
-    result.ok = true;
+    result.utf8.reserve(expectedUtf8(file.size()));
+    result.ok = readDecoded(file, [&result](TextChunk &&chunk) {
+        result.utf8 += chunk.utf8;
+        return true;
+    });
+    if (!result.ok)
+        result.utf8.clear();
     return result;
 }
 
-bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform, QWidget *parent)
+bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platform, QWidget *parent)
 {
     QFile file(path);
     bool loaded = openSource(file);
     if (loaded) {
+        // The file belongs to the reader thread from the moment it starts.
+        const std::size_t expected = expectedUtf8(file.size());
         // Reading and decoding run a few chunks ahead of the editor taking them in.
         ChunkPipeline<TextChunk> reader([&file](const auto &push) { return readDecoded(file, push); });
-        // Polish letters take two bytes in UTF-8; a few per line is the rule.
-        const auto expected = static_cast<std::size_t>(file.size() + file.size() / 8);
         loaded = editor.replaceText([&reader](TextChunk &chunk) { return reader.next(chunk); }, expected);
     }
     if (!loaded) {
-        platform.messageBox(parent, QStringLiteral("Nie można otworzyć pliku: ") + path, kesto::Buttons::Ok,
-                            kesto::Icon::None, kesto::appTitle);
+        platform.messageBox(parent, QStringLiteral("Nie można otworzyć pliku: ") + path, Buttons::Ok,
+                            Icon::None, appTitle);
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "modzapisz.h"
 
+#include "chunkpipeline.h"
 #include "codepage.h"
 #include "documentstate.h"
 #include "platform/platform.h"
@@ -18,8 +19,6 @@
 
 namespace kesto::modZapisz {
 namespace {
-
-constexpr std::size_t chunkBytes = std::size_t(1) << 20;
 
 // Encodes the text a chunk at a time into one small buffer and hands each
 // chunk to `sink`: a large text never needs a second copy of itself in

@@ -24,12 +24,12 @@ void EditorWin::startUp()
         doc.appDir += QDir::separator();
 
     QFile ini(settingsFile);
-    if (!kesto::openRegularFileForReading(ini)) {
+    if (!openRegularFileForReading(ini)) {
         m_platform.messageBox(this,
                               QStringLiteral("Nie można otworzyć pliku konfiguracyjnego!\r\n"
                                              "Został wybrany domyśly port COM 1 do komunikacji "
                                              "z systemem KESTO"),
-                              kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);
+                              Buttons::Ok, Icon::Exclamation, appTitle);
         doc.comPort = QStringLiteral("1");
         saveset();
     } else {
@@ -47,13 +47,10 @@ void EditorWin::startUp()
             ports[n - 1]->setChecked(true);
     }
 
-    doc.docChanged = false;
     doc.docCompiled = false;
-    doc.docUntitled = true;
-    dlgPlik.FileName = kesto::untitledName;
-    writeCaption();
+    adoptFile(untitledName, true);
     dlgPlik.Flags =
-        kesto::FileDialog::OverwritePrompt | kesto::FileDialog::HideReadOnly | kesto::FileDialog::NoLongNames;
+        FileDialog::OverwritePrompt | FileDialog::HideReadOnly | FileDialog::NoLongNames;
     doc.fileFilter = QStringLiteral("Wszystkie pliki (*.*)|*.*|");
     doc.fileFilter += QStringLiteral("Pliki assemblera KESTO (*.asm)|*.asm|");
     dlgPlik.Filter = doc.fileFilter;

@@ -25,17 +25,16 @@ QString hexFileFor(const QString &source)
 void EditorWin::mnuKompiluj()
 {
     if (doc.docChanged) {
-        const kesto::Button answer = m_platform.messageBox(
+        const Button answer = m_platform.messageBox(
             this,
             QStringLiteral("Tekst w pliku ") + currentPath() +
                 QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany i skompilować?"),
-            kesto::Buttons::OkCancel, kesto::Icon::Exclamation, kesto::questionTitle);
-        if (answer != kesto::Button::Ok)
+            Buttons::OkCancel, Icon::Exclamation, questionTitle);
+        if (answer != Button::Ok)
             return;
-        mnuZapisz();
         // A save that did not happen (dialog cancelled, write failed) leaves
         // nothing on disk worth compiling.
-        if (doc.docChanged)
+        if (!mnuZapisz())
             return;
     }
     Skompiluj();
@@ -48,10 +47,10 @@ void EditorWin::Skompiluj()
     // No shell: the source path reaches the assembler as one argument,
     // whatever blanks or shell characters it holds.
     if (!m_platform.startProcess(doc.appDir + QStringLiteral("ruderari.exe"), {source},
-                                 kesto::WindowState::NormalFocused)) {
+                                 WindowState::NormalFocused)) {
         m_platform.messageBox(this,
                               QStringLiteral("Brak pliku RUDERARI.EXE w katalogu z programem KESTO IDE!!!"),
-                              kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);
+                              Buttons::Ok, Icon::Exclamation, appTitle);
         return;
     }
     doc.hexFile = hexFileFor(source);
@@ -62,21 +61,21 @@ void EditorWin::mnuUruchom()
 {
     // Offer to compile until a compile has happened or the user declines.
     while (!doc.docCompiled) {
-        const kesto::Button answer = m_platform.messageBox(
+        const Button answer = m_platform.messageBox(
             this,
             QStringLiteral("Program ") + currentPath() +
                 QStringLiteral(" nie został skompilowany lub zmienił się.\r\r\nCzy chcesz go skompilować?"),
-            kesto::Buttons::OkCancel, kesto::Icon::Exclamation, kesto::questionTitle);
-        if (answer != kesto::Button::Ok)
+            Buttons::OkCancel, Icon::Exclamation, questionTitle);
+        if (answer != Button::Ok)
             return;
         mnuKompiluj();
     }
     setStatus(QStringLiteral("Uruchomienie pliku \"") + currentPath() + u'"');
     if (!m_platform.startProcess(doc.appDir + QStringLiteral("zozevadi.exe"),
-                                 {u'/' + doc.comPort, doc.hexFile}, kesto::WindowState::MinimizedNoFocus)) {
+                                 {u'/' + doc.comPort, doc.hexFile}, WindowState::MinimizedNoFocus)) {
         m_platform.messageBox(this,
                               QStringLiteral("Brak pliku ZOZEVADI.EXE w katalogu z programem KESTO IDE!!!"),
-                              kesto::Buttons::Ok, kesto::Icon::Exclamation, kesto::appTitle);
+                              Buttons::Ok, Icon::Exclamation, appTitle);
     }
 }
 

@@ -4,6 +4,9 @@
 // does, encoded as Save does) and as editor text in UTF-8, valid or not.
 // Every check aborts with a message, so libFuzzer keeps the input.
 
+#define FUZZ_TARGET "fuzz_codec"
+#include "fuzzcheck.h"
+
 #include "codepage.h"
 
 #include <array>
@@ -18,18 +21,6 @@
 using namespace kesto;
 
 namespace {
-
-[[noreturn]] void fail(const char *what, std::size_t at)
-{
-    std::fprintf(stderr, "fuzz_codec: %s (at %zu)\n", what, at);
-    std::abort();
-}
-
-#define CHECK(cond, at)                                                                                      \
-    do {                                                                                                     \
-        if (!(cond))                                                                                         \
-            fail(#cond, (at));                                                                               \
-    } while (0)
 
 // The 18 code-page-852 letters, written out here once more on purpose: the
 // fuzzer checks the program's table against this one.
@@ -109,7 +100,7 @@ std::string encodeClean(std::string_view text)
 {
     std::string bytes;
     const codepage::EncodeResult r = codepage::appendUtf8AsCp1250(text, bytes);
-    CHECK(r.unmappable == 0, r.firstUnmappableAt);
+    CHECK_AT(r.unmappable == 0, r.firstUnmappableAt);
     return bytes;
 }
 
@@ -118,35 +109,35 @@ void fileBytes(std::string_view in)
 {
     const std::string text = decode(in);
     const auto cps = strictUtf8(text);
-    CHECK(cps.has_value(), 0);
-    CHECK(cps->size() == in.size(), cps->size()); // one character per byte, nothing dropped
+    CHECK_AT(cps.has_value(), 0);
+    CHECK_AT(cps->size() == in.size(), cps->size()); // one character per byte, nothing dropped
     for (std::size_t i = 0; i < in.size(); ++i) {
         const auto b = static_cast<unsigned char>(in[i]);
         const char32_t cp = (*cps)[i];
         const std::optional<char16_t> letter = letterOf(b);
-        CHECK(cp == codepage::decodeSourceByte(b), i);
+        CHECK_AT(cp == codepage::decodeSourceByte(b), i);
         if (letter)
-            CHECK(cp == *letter, i);
+            CHECK_AT(cp == *letter, i);
         else
-            CHECK(cp == codepage::decodeCp1250(b), i);
+            CHECK_AT(cp == codepage::decodeCp1250(b), i);
         if (b < 0x80)
-            CHECK(cp == b, i);
-        CHECK(cp != 0xFFFD, i);
+            CHECK_AT(cp == b, i);
+        CHECK_AT(cp != 0xFFFD, i);
     }
 
     // The first save: every byte outside the table comes back as it was; a
     // table letter is written as its Windows-1250 byte, which reads back as
     // the same letter unless that byte is itself in the table.
     const std::string saved = encodeClean(text);
-    CHECK(saved.size() == in.size(), saved.size());
+    CHECK_AT(saved.size() == in.size(), saved.size());
     for (std::size_t i = 0; i < in.size(); ++i) {
         const auto b = static_cast<unsigned char>(in[i]);
         const auto s = static_cast<unsigned char>(saved[i]);
         if (const std::optional<char16_t> letter = letterOf(b)) {
-            CHECK(codepage::encodeCp1250(*letter) == s, i);
-            CHECK(codepage::decodeCp1250(s) == *letter, i);
+            CHECK_AT(codepage::encodeCp1250(*letter) == s, i);
+            CHECK_AT(codepage::decodeCp1250(s) == *letter, i);
         } else {
-            CHECK(s == b, i);
+            CHECK_AT(s == b, i);
         }
     }
 
@@ -155,14 +146,14 @@ void fileBytes(std::string_view in)
     // as ą and Ź (8F) as Ć, as every file goes through the table. From the
     // second save on the file is stable.
     const std::string again = encodeClean(decode(saved));
-    CHECK(again.size() == saved.size(), again.size());
+    CHECK_AT(again.size() == saved.size(), again.size());
     for (std::size_t i = 0; i < saved.size(); ++i) {
         const auto s = static_cast<unsigned char>(saved[i]);
         const auto a = static_cast<unsigned char>(again[i]);
         const unsigned char expected = s == 0xA5 ? 0xB9 : s == 0x8F ? 0xC6 : s;
-        CHECK(a == expected, i);
+        CHECK_AT(a == expected, i);
     }
-    CHECK(encodeClean(decode(again)) == again, 0);
+    CHECK_AT(encodeClean(decode(again)) == again, 0);
 }
 
 // The input as editor text: the encoder must be total whatever it is handed,
@@ -171,14 +162,14 @@ void editorText(std::string_view in)
 {
     std::string out;
     const codepage::EncodeResult r = codepage::appendUtf8AsCp1250(in, out);
-    CHECK(out.size() <= in.size(), out.size());
+    CHECK_AT(out.size() <= in.size(), out.size());
     const auto cps = strictUtf8(in);
     if (!cps) {
-        CHECK(r.unmappable > 0, 0); // malformed text never passes silently
-        CHECK(r.firstUnmappableAt < in.size(), r.firstUnmappableAt);
+        CHECK_AT(r.unmappable > 0, 0); // malformed text never passes silently
+        CHECK_AT(r.firstUnmappableAt < in.size(), r.firstUnmappableAt);
         return;
     }
-    CHECK(out.size() == cps->size(), out.size()); // one byte per character
+    CHECK_AT(out.size() == cps->size(), out.size()); // one byte per character
     std::size_t unmappable = 0;
     std::size_t offset = 0;
     for (std::size_t i = 0; i < cps->size(); ++i) {
@@ -186,18 +177,18 @@ void editorText(std::string_view in)
         const int mapped = codepage::encodeCp1250(cp);
         const auto o = static_cast<unsigned char>(out[i]);
         if (mapped < 0) {
-            CHECK(o == '?', i);
+            CHECK_AT(o == '?', i);
             if (unmappable++ == 0) {
-                CHECK(r.firstUnmappable == cp, i);
-                CHECK(r.firstUnmappableAt == offset, i);
+                CHECK_AT(r.firstUnmappable == cp, i);
+                CHECK_AT(r.firstUnmappableAt == offset, i);
             }
         } else {
-            CHECK(mapped == o, i);
-            CHECK(codepage::decodeCp1250(o) == cp, i);
+            CHECK_AT(mapped == o, i);
+            CHECK_AT(codepage::decodeCp1250(o) == cp, i);
         }
         offset += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
     }
-    CHECK(r.unmappable == unmappable, unmappable);
+    CHECK_AT(r.unmappable == unmappable, unmappable);
 }
 
 } // namespace
