@@ -3,6 +3,7 @@
 #include "editorwin.h"
 #include "modotworz.h"
 #include "modzapisz.h"
+#include "platform/fileidentity.h"
 #include "platform/sourceeditor.h"
 
 #include <QLineEdit>
@@ -39,6 +40,7 @@ void EditorWin::NowyDoc()
     // caption and flags below then make it clean again.
     txtEdit->setText(QString());
     adoptFile(untitledName, true);
+    diskFile = {};
     doc.docCompiled = false;
     setStatus(QStringLiteral("Utworzono nowy dokument"));
 }
@@ -52,12 +54,26 @@ void EditorWin::mnuOtworz()
     FileDialog chosen = dlgPlik;
     if (!m_platform.showFileDialog(this, chosen, FileDialog::ShowOpen))
         return;
-    if (!modOtworz::LoadSourceFile(chosen.FileName, *txtEdit, m_platform, this))
+    loadDocument(chosen.FileName);
+}
+
+void EditorWin::openFile(const QString &path)
+{
+    if (doc.docChanged && !maybeSave())
         return;
-    dlgPlik = chosen;
-    adoptFile(chosen.FileName, false);
+    loadDocument(path);
+}
+
+bool EditorWin::loadDocument(const QString &path)
+{
+    FileIdentity opened;
+    if (!modOtworz::LoadSourceFile(path, *txtEdit, m_platform, this, &opened))
+        return false;
+    adoptFile(path, false);
+    diskFile = opened;
     doc.docCompiled = false;
     setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"');
+    return true;
 }
 
 bool EditorWin::mnuZapisz()
@@ -67,6 +83,7 @@ bool EditorWin::mnuZapisz()
     if (!modZapisz::SaveSourceFile(currentPath(), *txtEdit, m_platform, this))
         return false;
     adoptFile(currentPath(), false);
+    diskFile = identityOf(currentPath());
     return true;
 }
 
@@ -78,8 +95,8 @@ bool EditorWin::mnuZapiszjako()
         return false;
     if (!modZapisz::SaveSourceFile(chosen.FileName, *txtEdit, m_platform, this))
         return false;
-    dlgPlik = chosen;
     adoptFile(chosen.FileName, false);
+    diskFile = identityOf(chosen.FileName);
     return true;
 }
 

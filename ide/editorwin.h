@@ -1,6 +1,7 @@
 #pragma once
 
 #include "documentstate.h"
+#include "platform/fileidentity.h"
 #include "platform/platform.h"
 
 #include <QMainWindow>
@@ -46,6 +47,8 @@ public:
     QLineEdit *Text2 = nullptr; // line indicator
     FileDialog dlgPlik;
     DocumentState doc;
+    // The document's file as it was last read or written (none while untitled).
+    FileIdentity diskFile;
     Menus menu{};
 
 public slots:
@@ -83,6 +86,13 @@ public:
     // The close logic: sets `cancel` to keep the window open.
     void queryClose(bool &cancel);
 
+    // Opens `path` as Open opens a chosen file, unsaved-changes question
+    // first: for a file named on the command line or dropped on the window.
+    void openFile(const QString &path);
+    // What runs once the window is shown: a file named on the command line
+    // (empty for none) opens.
+    void startSession(const QString &fileToOpen);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -96,6 +106,8 @@ private:
     void txtEditChange();
     void txtEditKeyUp();
     void writeCaption();
+    // Open of a chosen path, past the question and the dialog.
+    bool loadDocument(const QString &path);
     // Makes `path` the document's file, unchanged since it was read or
     // written; call once the text is in place.
     void adoptFile(const QString &path, bool untitled);

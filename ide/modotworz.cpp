@@ -3,6 +3,7 @@
 #include "chunkpipeline.h"
 #include "codepage.h"
 #include "documentstate.h"
+#include "platform/fileidentity.h"
 #include "platform/platform.h"
 #include "platform/regularfile.h"
 #include "platform/sourceeditor.h"
@@ -88,10 +89,18 @@ ReadResult readSourceFile(const QString &path)
     return result;
 }
 
-bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platform, QWidget *parent)
+bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platform, QWidget *parent,
+                    FileIdentity *identity)
 {
     QFile file(path);
     bool loaded = openSource(file);
+    if (loaded && identity) {
+        // Taken before reading: a change made while the file is read then
+        // counts as a change made by another program.
+        *identity = identityOfDescriptor(file.handle());
+        if (!identity->exists)
+            *identity = identityOf(path);
+    }
     if (loaded) {
         // The file belongs to the reader thread from the moment it starts.
         const std::size_t expected = expectedUtf8(file.size());

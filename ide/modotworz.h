@@ -8,6 +8,7 @@
 
 class QWidget;
 namespace kesto {
+struct FileIdentity;
 class Platform;
 class SourceEditor;
 } // namespace kesto
@@ -26,9 +27,10 @@ struct ReadResult {
 // regular file of at most maxSourceFileSize bytes.
 ReadResult readSourceFile(const QString &path);
 
-// Puts the file's text into the editor, replacing all it held. When the file
-// cannot be opened or read, tells the user, leaves the editor as it was and
-// returns false.
-bool LoadSourceFile(const QString &path, SourceEditor &editor, kesto::Platform &platform, QWidget *parent);
+// Puts the file's text into the editor, replacing all it held, and gives the
+// file's identity as it was opened. When the file cannot be opened or read,
+// tells the user, leaves the editor as it was and returns false.
+bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platform, QWidget *parent,
+                    FileIdentity *identity = nullptr);
 
 } // namespace kesto::modOtworz

@@ -57,6 +57,12 @@ void EditorWin::startUp()
     dlgPlik.FilterIndex = 2;
 }
 
+void EditorWin::startSession(const QString &fileToOpen)
+{
+    if (!fileToOpen.isEmpty())
+        openFile(fileToOpen);
+}
+
 void EditorWin::saveset()
 {
     // The port reaches the file whole or not at all, the way source files are
