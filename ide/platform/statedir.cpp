@@ -1,0 +1,28 @@
+#include "statedir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+namespace kesto {
+
+QString stateDirectory()
+{
+#ifdef Q_OS_WIN
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+#else
+    // Qt 6.4 has no StateLocation; the XDG base directory rules apply.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    const QString dir = base + QStringLiteral("/kestoide");
+#endif
+    if (dir.isEmpty() || !QDir().mkpath(dir))
+        return {};
+    // Tightened every time, also for a folder an older run left open.
+    if (!QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return {};
+    return dir;
+}
+
+} // namespace kesto
