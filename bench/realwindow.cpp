@@ -361,7 +361,7 @@ Files makeFile(const std::string &name, const QByteArray &cp852)
 int main(int argc, char *argv[])
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s KESTOIDE [--runs N] [--only start|open|line] [--open-with-argument]\n",
+        std::fprintf(stderr, "usage: %s KESTOIDE [--runs N] [--only start|open|line|none] [--open-with-argument] [--keep]\n",
                      argv[0]);
         return 2;
     }
@@ -369,6 +369,7 @@ int main(int argc, char *argv[])
     int runs = 3;
     std::string only;
     bool byArgument = false;
+    bool keep = false; // leaves the generated files behind, for profiling by hand
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc)
@@ -377,6 +378,8 @@ int main(int argc, char *argv[])
             only = argv[++i];
         else if (a == "--open-with-argument")
             byArgument = true;
+        else if (a == "--keep")
+            keep = true;
     }
     auto x = xdriver::Session::open();
     if (!x) {
@@ -389,6 +392,7 @@ int main(int argc, char *argv[])
     }
 
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/realwindow-XXXXXX"));
+    dir.setAutoRemove(!keep);
     workDir = dir.path().toStdString();
     logFile = workDir + "/programs.log";
     for (const char *sub : {"ours", "scite", "home", "run"})

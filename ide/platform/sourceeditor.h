@@ -91,6 +91,7 @@ protected:
 private:
     void onModified(int position, int type, int length);
     void configureDocument();
+    void configureView();
     void settle() const;  // completes the bookkeeping of a finished change
     void signalChanges(); // settles, then emits changed() if the text changed
     long toByte(qsizetype charPos) const;
