@@ -62,10 +62,7 @@ bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push)
     }
 }
 
-bool openSource(QFile &file)
-{
-    return openRegularFileForReading(file) && file.size() <= maxSourceFileSize;
-}
+bool openSource(QFile &file) { return openRegularFileForReading(file) && file.size() <= maxSourceFileSize; }
 
 // UTF-8 bytes to expect for a file of `size` bytes: Polish letters take two
 // bytes, and a few per line is the rule.

@@ -56,3 +56,24 @@ public:
 private:
     QString m_oldCwd;
 };
+
+// Opens `path` through the Open command, its dialog answered with the path;
+// a changed text's question first gets `ifAsked`.
+inline void openThroughDialog(WindowFixture &f, const QString &path,
+                              kesto::Button ifAsked = kesto::Button::No)
+{
+    if (f.win->doc.docChanged)
+        f.platform.answer(ifAsked);
+    f.platform.chooseFile(path);
+    f.win->mnuOtworz();
+}
+
+// The box was shown exactly so: text, buttons, icon and title.
+inline void expectBox(const ShownBox &box, const QString &text, kesto::Buttons buttons, kesto::Icon icon,
+                      const QString &title)
+{
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.buttons, buttons);
+    QCOMPARE(box.icon, icon);
+    QCOMPARE(box.title, title);
+}

@@ -13,7 +13,6 @@ private slots:
     void lineIndicatorCountsCarriageReturns_data();
     void lineIndicatorCountsCarriageReturns();
     void selectionShowsItsFirstLineFromEitherEnd();
-    void lineIndicatorHasNo16BitLimit();
     void replacingWholeTextEndsClean();
 };
 
@@ -105,16 +104,6 @@ void TestChangeTracking::selectionShowsItsFirstLineFromEitherEnd()
     w.txtEdit->SendScintilla(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(to), from);
     w.showxy();
     QCOMPARE(w.Text2->text(), QStringLiteral("Linia 3"));
-}
-
-void TestChangeTracking::lineIndicatorHasNo16BitLimit()
-{
-    WindowFixture f;
-    EditorWin &w = f.open();
-    w.txtEdit->setText(QString("nop\r\n").repeated(40000));
-    w.txtEdit->setSelStart(w.txtEdit->length());
-    w.showxy();
-    QCOMPARE(w.Text2->text(), QStringLiteral("Linia 40001"));
 }
 
 void TestChangeTracking::replacingWholeTextEndsClean()
