@@ -27,6 +27,7 @@ private slots:
     void crCountInsideCrLfAndAtEnds();
     void failedReplacementKeepsOldText();
     void chunkedReplacementKeepsBreaksAcrossChunkEnds();
+    void replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo();
     void loadedFileCountsMatchNaiveCounts_data();
     void loadedFileCountsMatchNaiveCounts();
 };
@@ -221,6 +222,28 @@ void TestSourceEditor::chunkedReplacementKeepsBreaksAcrossChunkEnds()
     QCOMPARE(e.crCount(), 2);
     QCOMPARE(e.crCountBefore(4), 1);
     QCOMPARE(e.length(), 8);
+}
+
+// A loaded text is the start of the history, not a step in it, and it is
+// kept without a style byte per character (half the memory of a large
+// file); the editing that follows is recorded as usual.
+void TestSourceEditor::replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo()
+{
+    SourceEditor e;
+    e.setText(QStringLiteral("stary"));
+    e.setText(QStringLiteral("nowy\r\n"));
+    QVERIFY(!e.isUndoAvailable());
+    QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_GETDOCUMENTOPTIONS) &
+                 QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE,
+             long(QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE));
+    e.setSelStart(6);
+    QTest::keyClick(&e, Qt::Key_X);
+    QCOMPARE(e.text(), QStringLiteral("nowy\r\nx"));
+    QVERIFY(e.isUndoAvailable());
+    e.undo();
+    QCOMPARE(e.text(), QStringLiteral("nowy\r\n"));
+    QCOMPARE(e.length(), 6);
+    QVERIFY(!e.isUndoAvailable());
 }
 
 void TestSourceEditor::loadedFileCountsMatchNaiveCounts_data()
