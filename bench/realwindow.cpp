@@ -42,6 +42,7 @@ constexpr double heavyTimeout = 180; // seconds; a 10 MB line is slow to lay out
 
 std::string workDir;
 std::string logFile;
+bool screenReader = false; // both programs serve the accessibility bus of the session
 
 // --- processes ---------------------------------------------------------------
 
@@ -65,11 +66,16 @@ pid_t launch(const std::vector<std::string> &argv, const std::string &cwd, doubl
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("GDK_BACKEND", "x11", 1);
-    // Neither program talks to a screen reader here: GTK's bridge would
-    // otherwise look for the accessibility bus at start.
-    setenv("NO_AT_BRIDGE", "1", 1);
-    for (const char *name : {"QT_QPA_PLATFORM", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME",
-                             "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+    if (screenReader) {
+        setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
+    } else {
+        // Neither program talks to a screen reader: GTK's bridge would
+        // otherwise look for the accessibility bus at start.
+        setenv("NO_AT_BRIDGE", "1", 1);
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+    for (const char *name : {"QT_QPA_PLATFORM", "SESSION_MANAGER", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
+                             "XDG_STATE_HOME", "XDG_CACHE_HOME"})
         unsetenv(name);
     const int log = ::open(logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (log >= 0) {
@@ -361,7 +367,7 @@ Files makeFile(const std::string &name, const QByteArray &cp852)
 int main(int argc, char *argv[])
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s KESTOIDE [--runs N] [--only start|open|line|none] [--open-with-argument] [--keep]\n",
+        std::fprintf(stderr, "usage: %s KESTOIDE [--runs N] [--only start|open|line|none] [--open-with-argument] [--keep] [--screen-reader]\n",
                      argv[0]);
         return 2;
     }
@@ -380,6 +386,8 @@ int main(int argc, char *argv[])
             byArgument = true;
         else if (a == "--keep")
             keep = true;
+        else if (a == "--screen-reader")
+            screenReader = true;
     }
     auto x = xdriver::Session::open();
     if (!x) {
