@@ -195,8 +195,8 @@ public:
                 double t0 = 0, at = 0;
                 p.pid = launch({m_program, file}, workDir + "/ours", &t0);
                 p.window = m_x.waitWindow(
-                    p.pid, [&](const std::string &t) { return t == "KESTO IDE [" + expect + "]"; }, heavyTimeout,
-                    &at);
+                    p.pid, [&](const std::string &t) { return t == "KESTO IDE [" + expect + "]"; },
+                    heavyTimeout, &at);
                 return p.window ? at - t0 : -1;
             };
             const std::string small = workDir + "/ours/1KB.asm";
@@ -244,13 +244,16 @@ public:
         const double whole = launchWith(p, f.scite, baseName(f.scite) + " - SciTE");
         return base < 0 || whole < 0 ? -1 : whole - base;
     }
-    bool changedMark(const std::string &title) const override { return title.find(" * SciTE") != std::string::npos; }
+    bool changedMark(const std::string &title) const override
+    {
+        return title.find(" * SciTE") != std::string::npos;
+    }
 
 private:
     double launchWith(Process &p, const std::string &file, const std::string &caption)
     {
-        std::vector<std::string> argv = {"/usr/bin/scite", "-code.page=65001", "-check.if.already.open=0",
-                                         "-save.session=0", "-save.recent=0", "-save.position=0"};
+        std::vector<std::string> argv = {"/usr/bin/scite",  "-code.page=65001", "-check.if.already.open=0",
+                                         "-save.session=0", "-save.recent=0",   "-save.position=0"};
         if (!file.empty())
             argv.push_back(file);
         double t0 = 0, at = 0;
@@ -273,7 +276,8 @@ double keyToMark(xdriver::Session &x, Editor &e, Process &p, const std::string &
         waitIdle(p.pid);
     }
     const double t0 = x.key("a");
-    const double at = x.waitTitle(p.window, [&](const std::string &t) { return e.changedMark(t); }, heavyTimeout);
+    const double at = x.waitTitle(
+        p.window, [&](const std::string &t) { return e.changedMark(t); }, heavyTimeout);
     return at < 0 ? -1 : at - t0;
 }
 
@@ -327,13 +331,14 @@ void print(const std::vector<Figure> &figures)
     for (const Figure &f : figures) {
         const double ours = median(f.s.ours), scite = median(f.s.scite);
         const double ratio = ours >= 0 && scite > 0 ? ours / scite : -1;
-        const bool ok = f.maxSeconds > 0 ? ours >= 0 && ours <= f.maxSeconds : ratio >= 0 && ratio <= f.maxRatio;
+        const bool ok =
+            f.maxSeconds > 0 ? ours >= 0 && ours <= f.maxSeconds : ratio >= 0 && ratio <= f.maxRatio;
         const double scale = f.memory ? 1 : 1000;
         const int decimals = f.memory ? 0 : (std::max(ours, scite) < 0.02 ? 1 : 0);
         const char *unit = f.memory ? "MiB" : "ms";
-        std::printf("| %s | %s%s | %s%s | %s | %s | %s |\n", f.name.c_str(), amount(ours, scale, decimals, unit).c_str(),
-                    spread(f.s.ours, scale, decimals).c_str(), amount(scite, scale, decimals, unit).c_str(),
-                    spread(f.s.scite, scale, decimals).c_str(),
+        std::printf("| %s | %s%s | %s%s | %s | %s | %s |\n", f.name.c_str(),
+                    amount(ours, scale, decimals, unit).c_str(), spread(f.s.ours, scale, decimals).c_str(),
+                    amount(scite, scale, decimals, unit).c_str(), spread(f.s.scite, scale, decimals).c_str(),
                     ratio < 0 ? "n/a" : QString::number(ratio, 'f', 2).toUtf8().constData(), f.target.c_str(),
                     ok ? "met" : "MISSED");
     }
@@ -367,7 +372,9 @@ Files makeFile(const std::string &name, const QByteArray &cp852)
 int main(int argc, char *argv[])
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s KESTOIDE [--runs N] [--only start|open|line|none] [--open-with-argument] [--keep] [--screen-reader]\n",
+        std::fprintf(stderr,
+                     "usage: %s KESTOIDE [--runs N] [--only start|open|line|none] [--open-with-argument] "
+                     "[--keep] [--screen-reader]\n",
                      argv[0]);
         return 2;
     }
@@ -415,12 +422,20 @@ int main(int argc, char *argv[])
     Kesto ours(*x, program, byArgument);
     Scite scite(*x);
     Editor *const editors[] = {&ours, &scite};
-    const auto sampleOf = [](Samples &s, int i) -> std::vector<double> & { return i == 0 ? s.ours : s.scite; };
+    const auto sampleOf = [](Samples &s, int i) -> std::vector<double> & {
+        return i == 0 ? s.ours : s.scite;
+    };
 
     Figure start{"start to an empty window", {}, false, 1.0, 0, "< 1.0×"};
-    Figure open{std::string(byArgument ? "open 50 MB: launch with it → caption, less 1 KB"
-                                       : "open 50 MB (ours: Enter in Open → caption; SciTE: launch with it, less 1 KB)"),
-                {}, false, 1.0, 0, "≤ 1.0×"};
+    Figure open{
+        std::string(byArgument
+                        ? "open 50 MB: launch with it → caption, less 1 KB"
+                        : "open 50 MB (ours: Enter in Open → caption; SciTE: launch with it, less 1 KB)"),
+        {},
+        false,
+        1.0,
+        0,
+        "≤ 1.0×"};
     Figure memory{"peak memory, 50 MB open (VmHWM)", {}, true, 1.0, 0, "≤ 1.0×"};
     Figure key50{"a key at the end of 50 MB → \" *\"", {}, false, 1.0, 0, "< 1.0×"};
     Figure key1{"a key in a 1 MB single line → \" *\"", {}, false, 1.0, 0, "≤ 1.0×"};

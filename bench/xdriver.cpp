@@ -47,8 +47,8 @@ struct Session::Impl {
         unsigned long n = 0, left = 0;
         unsigned char *data = nullptr;
         long pid = -1;
-        if (XGetWindowProperty(dpy, w, netWmPid, 0, 1, False, XA_CARDINAL, &type, &format, &n, &left, &data) ==
-                Success &&
+        if (XGetWindowProperty(dpy, w, netWmPid, 0, 1, False, XA_CARDINAL, &type, &format, &n, &left,
+                               &data) == Success &&
             data && n == 1 && format == 32)
             pid = static_cast<long>(*reinterpret_cast<unsigned long *>(data));
         if (data)
@@ -63,8 +63,8 @@ struct Session::Impl {
         unsigned long n = 0, left = 0;
         unsigned char *data = nullptr;
         std::string title;
-        if (XGetWindowProperty(dpy, w, netWmName, 0, 4096, False, utf8String, &type, &format, &n, &left, &data) ==
-                Success &&
+        if (XGetWindowProperty(dpy, w, netWmName, 0, 4096, False, utf8String, &type, &format, &n, &left,
+                               &data) == Success &&
             data && format == 8) {
             title.assign(reinterpret_cast<char *>(data), n);
         } else {

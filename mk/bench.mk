@@ -1,21 +1,26 @@
-# make bench - build, then print the benchmark tables (not part of make test):
-#   the in-process figures (bench/kestobench), then the real window beside
-#   SciTE (bench/realwindow), both under Xvfb. BENCH_RUNS sets the rounds of
-#   the real-window part (fresh processes each; medians are printed).
+# make bench        - build, then print the benchmark tables (not part of make test):
+#                     the in-process figures (bench/kestobench), then the real window
+#                     beside SciTE (bench/realwindow), both under Xvfb
+# make bench-window - only the real-window table
+# BENCH_RUNS sets the rounds of the real-window part (fresh processes each time;
+# the table shows medians, and the lowest and highest value of each figure).
 BENCH_DEPS := scite libxtst-dev
 BENCH_RUNS ?= 3
 BENCH_XVFB = xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp"
+BENCH_WINDOW = $(BENCH_XVFB) ./$(BUILD)/bench/realwindow $(BUILD)/ide/kestoide --runs $(BENCH_RUNS)
 
-.PHONY: bench bench-window
+.PHONY: bench bench-window bench-deps
 
-bench: bench-window-deps build
-	$(BENCH_XVFB) ./$(BUILD)/bench/kestobench
-	$(BENCH_XVFB) ./$(BUILD)/bench/realwindow $(BUILD)/ide/kestoide --runs $(BENCH_RUNS)
-
-# Only the real-window table.
-bench-window: bench-window-deps build
-	$(BENCH_XVFB) ./$(BUILD)/bench/realwindow $(BUILD)/ide/kestoide --runs $(BENCH_RUNS)
-
-.PHONY: bench-window-deps
-bench-window-deps:
+# SciTE and the XTEST headers come first: bench/realwindow is built only where
+# the headers are.
+bench-deps:
 	@bash scripts/install-deps $(BENCH_DEPS)
+
+bench: bench-deps
+	@$(MAKE) --no-print-directory build
+	$(BENCH_XVFB) ./$(BUILD)/bench/kestobench
+	$(BENCH_WINDOW)
+
+bench-window: bench-deps
+	@$(MAKE) --no-print-directory build
+	$(BENCH_WINDOW)

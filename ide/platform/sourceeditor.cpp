@@ -292,8 +292,8 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // undo (the loader keeps no undo history), and the program never styles
     // its text, so the document keeps no style byte per character: half the
     // memory of a large file.
-    std::unique_ptr<ScintillaLoader, ReleaseLoader> loader(reinterpret_cast<ScintillaLoader *>(
-        SendScintilla(SCI_CREATELOADER, static_cast<unsigned long>(sizeHint), SC_DOCUMENTOPTION_STYLES_NONE)));
+    std::unique_ptr<ScintillaLoader, ReleaseLoader> loader(reinterpret_cast<ScintillaLoader *>(SendScintilla(
+        SCI_CREATELOADER, static_cast<unsigned long>(sizeHint), SC_DOCUMENTOPTION_STYLES_NONE)));
     if (!loader)
         return false;
     qsizetype units = 0;
@@ -301,7 +301,8 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     TextChunk chunk;
     int got = 0;
     while ((got = next(chunk)) > 0) {
-        if (loader->AddData(chunk.utf8.data(), static_cast<std::ptrdiff_t>(chunk.utf8.size())) != SC_STATUS_OK)
+        if (loader->AddData(chunk.utf8.data(), static_cast<std::ptrdiff_t>(chunk.utf8.size())) !=
+            SC_STATUS_OK)
             return false;
         units += chunk.utf16Units;
         loneLf += chunk.loneLf;
