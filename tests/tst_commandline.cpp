@@ -1,11 +1,44 @@
 // Files handed to the program from outside: the command line (its options,
-// "--", relative names, several files).
+// "--", relative names, several files) and files dropped on the window.
 
 #include "commandline.h"
 #include "testsupport.h"
 
+#include <QMimeData>
+#include <QUrl>
+
 using namespace kesto;
 using namespace kesto::commandline;
+
+namespace {
+
+const QString cannotOpen = QStringLiteral("Nie można otworzyć pliku: ");
+
+// What a file manager hands over when a file is dragged out of it.
+struct Drag {
+    explicit Drag(const QList<QUrl> &urls) { data.setUrls(urls); }
+    // Enter, move and drop, as the system delivers them: to the widget under
+    // the mouse, here the read-only status line, which leaves files to the
+    // window. True when the drop was taken.
+    bool dropOn(QWidget *target, Qt::DropActions offered, Qt::KeyboardModifiers keys = Qt::NoModifier)
+    {
+        QDragEnterEvent enter(QPoint(1, 1), offered, &data, Qt::LeftButton, keys);
+        QDragMoveEvent move(QPoint(2, 2), offered, &data, Qt::LeftButton, keys);
+        QDropEvent drop(QPointF(2, 2), offered, &data, Qt::LeftButton, keys);
+        for (QDropEvent *event :
+             {static_cast<QDropEvent *>(&enter), static_cast<QDropEvent *>(&move), &drop}) {
+            QApplication::sendEvent(target, event);
+            if (!event->isAccepted())
+                return false;
+            actions << event->dropAction();
+        }
+        return true;
+    }
+    QMimeData data;
+    QList<Qt::DropAction> actions; // what the window told the file manager it does
+};
+
+} // namespace
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -16,6 +49,9 @@ private slots:
     void firstFileOpensAndTheRestAreIgnored();
     void unknownOptionOrEmptyNameIsAUsageError();
     void sessionFileOpensAfterTheUnsavedChangesQuestion();
+    void droppedFileOpensOnceTheDropIsOver();
+    void dropOfferedOnlyAsMoveIsRefused();
+    void droppedFolderOrWebAddressGetsTheReadersMessage();
 };
 
 void TestCommandLine::helpAndVersionAreAnsweredBeforeQtStarts()
@@ -107,6 +143,56 @@ void TestCommandLine::sessionFileOpensAfterTheUnsavedChangesQuestion()
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + path + u']');
     QCOMPARE(w.Text1->text(), QStringLiteral("Otworzono plik: \"") + path + u'"');
     QVERIFY(!w.doc.docChanged && !w.doc.docUntitled);
+}
+
+void TestCommandLine::droppedFileOpensOnceTheDropIsOver()
+{
+    WindowFixture f;
+    EditorWin &w = f.open();
+    const QString path = f.path(QStringLiteral("prog.asm"));
+    QVERIFY(writeFile(path, "START: NOP\r\n"));
+    w.txtEdit->setText(QStringLiteral("zmieniony"));
+    f.platform.answer(Button::No);
+    Drag drag({QUrl::fromLocalFile(path), QUrl::fromLocalFile(f.path(QStringLiteral("other.asm")))});
+    // Shift asks for a move, which would have the file manager delete the file.
+    QVERIFY(drag.dropOn(w.Text1, Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier));
+    QCOMPARE(drag.actions, QList<Qt::DropAction>(3, Qt::CopyAction));
+    // No question inside the drop: the file manager waits for it to end.
+    QVERIFY(f.platform.boxes.isEmpty());
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("zmieniony"));
+    QTRY_COMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + path + u']');
+    QCOMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(w.txtEdit->text(), QStringLiteral("START: NOP\r\n"));
+    QCOMPARE(w.Text1->text(), QStringLiteral("Otworzono plik: \"") + path + u'"');
+}
+
+void TestCommandLine::dropOfferedOnlyAsMoveIsRefused()
+{
+    WindowFixture f;
+    EditorWin &w = f.open();
+    const QString path = f.path(QStringLiteral("prog.asm"));
+    QVERIFY(writeFile(path, "START: NOP\r\n"));
+    Drag drag({QUrl::fromLocalFile(path)});
+    QVERIFY(!drag.dropOn(w.Text1, Qt::MoveAction));
+    QCoreApplication::processEvents();
+    QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [noname.asm]"));
+    QVERIFY(QFile::exists(path));
+}
+
+void TestCommandLine::droppedFolderOrWebAddressGetsTheReadersMessage()
+{
+    WindowFixture f;
+    EditorWin &w = f.open();
+    // Drops on the editor arrive through its signal.
+    emit w.txtEdit->urlsDropped({QUrl::fromLocalFile(f.dir.path())});
+    QTRY_COMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(f.platform.boxes[0].text, cannotOpen + f.dir.path());
+    QCOMPARE(f.platform.boxes[0].title, QStringLiteral("KESTOIDE"));
+    emit w.txtEdit->urlsDropped({QUrl(QStringLiteral("https://example.org/prog.asm"))});
+    QTRY_COMPARE(f.platform.boxes.size(), 2);
+    QCOMPARE(f.platform.boxes[1].text, cannotOpen + QStringLiteral("https://example.org/prog.asm"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [noname.asm]"));
+    QVERIFY(w.doc.docUntitled);
 }
 
 QTEST_MAIN(TestCommandLine)
