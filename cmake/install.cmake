@@ -19,6 +19,8 @@ install(FILES ${KESTO_PACKAGING_DIR}/kestoide.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT kestoide)
 install(FILES ${KESTO_PACKAGING_DIR}/io.github.kestoide.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT kestoide)
+# Debian's copyright file, which CPack does not write.
+install(FILES ${KESTO_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT kestoide)
 
 # --- Debian package (cpack -G DEB in the build folder) -----------------------
 set(CPACK_PACKAGE_NAME kestoide)
