@@ -11,7 +11,11 @@
 
 namespace {
 
-void print(std::FILE *stream, const QString &text) { std::fputs(text.toLocal8Bit().constData(), stream); }
+// False when the text did not get out (a full disk behind a redirection).
+bool print(std::FILE *stream, const QString &text)
+{
+    return std::fputs(text.toLocal8Bit().constData(), stream) >= 0 && std::fflush(stream) == 0;
+}
 
 } // namespace
 
@@ -20,10 +24,8 @@ int main(int argc, char *argv[])
     namespace commandline = kesto::commandline;
     const QStringList args = commandline::argumentsOf(argc, argv);
     // Answered before Qt starts, so that they need no display.
-    if (const auto answer = commandline::earlyAnswer(args)) {
-        print(stdout, *answer);
-        return 0;
-    }
+    if (const auto answer = commandline::earlyAnswer(args))
+        return print(stdout, *answer) ? 0 : 1;
 
     // Qt takes its options out of this copy, which must live as long as the
     // application object.

@@ -248,6 +248,9 @@ expect_eq "--help without a display" "${out%%$'\n'*}" "Użycie: kestoide [OPCJA]
 out=$("${no_display[@]}" "$app/kestoide" --version) || fail "kestoide --version without a display failed"
 expect_eq "--version without a display" "${out%%$'\n'*}" "kestoide (KESTO IDE) $(awk \
     '/^project\(kestoide VERSION/ { print $3 }' "$here/../CMakeLists.txt")"
+status=0
+"$app/kestoide" --help >/dev/full 2>/dev/null || status=$?
+expect_eq "exit status of --help that could not be written" "$status" 1
 
 # An unknown option ends the program before its window: no settings file
 # appears in a folder without one.
