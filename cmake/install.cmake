@@ -19,6 +19,14 @@ install(FILES ${KESTO_PACKAGING_DIR}/kestoide.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT kestoide)
 install(FILES ${KESTO_PACKAGING_DIR}/io.github.kestoide.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT kestoide)
+# The file type of *.asm, which the shared MIME database lacks. Only the
+# definition: the database is rebuilt from it by shared-mime-info's dpkg
+# trigger for the package and by `make install` (mk/e2e.mk), so no generated
+# file of the database lands in the package.
+install(FILES ${KESTO_PACKAGING_DIR}/kestoide-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME kestoide.xml COMPONENT kestoide)
+# Debian's copyright file, which CPack does not write.
+install(FILES ${KESTO_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT kestoide)
 
 # --- Debian package (cpack -G DEB in the build folder) -----------------------
 set(CPACK_PACKAGE_NAME kestoide)

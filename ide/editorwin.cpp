@@ -3,12 +3,16 @@
 #include "platform/sourceeditor.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QDropEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QUrl>
 
 #include <algorithm>
 #include <array>
@@ -76,6 +80,7 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     setWindowTitle(QStringLiteral("KESTO IDE"));
     createControls();
     createActions();
+    acceptFileDrops();
     resize(toPixels(initialClientWidth, logicalDpiX()),
            toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
     startUp();
@@ -239,6 +244,67 @@ void EditorWin::closeEvent(QCloseEvent *event)
         event->ignore();
     else
         event->accept();
+}
+
+// --- files dropped on the window ------------------------------------------------
+
+namespace {
+
+// The file stays where it is: a drop taken as a move would have the file
+// manager delete it once the drop is done.
+bool takeAsCopy(QDropEvent *event)
+{
+    if (!event->mimeData()->hasUrls() || !(event->possibleActions() & Qt::CopyAction))
+        return false;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
+}
+
+} // namespace
+
+void EditorWin::acceptFileDrops()
+{
+    setAcceptDrops(true);
+    connect(txtEdit, &SourceEditor::urlsDropped, this, &EditorWin::openDropped);
+    // Only once the drop is over: a question asked inside it would hold the
+    // file manager until it is answered.
+    connect(this, &EditorWin::fileDropped, this, &EditorWin::openDroppedFile, Qt::QueuedConnection);
+}
+
+void EditorWin::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!takeAsCopy(event))
+        QMainWindow::dragEnterEvent(event);
+}
+
+void EditorWin::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!takeAsCopy(event))
+        QMainWindow::dragMoveEvent(event);
+}
+
+void EditorWin::dropEvent(QDropEvent *event)
+{
+    if (takeAsCopy(event))
+        openDropped(event->mimeData()->urls());
+    else
+        QMainWindow::dropEvent(event);
+}
+
+void EditorWin::openDropped(const QList<QUrl> &urls)
+{
+    if (!urls.isEmpty())
+        emit fileDropped(urls.first());
+}
+
+void EditorWin::openDroppedFile(const QUrl &url)
+{
+    if (url.isLocalFile())
+        openFile(QDir::toNativeSeparators(url.toLocalFile()));
+    else // no question first: it cannot replace the text anyway
+        m_platform.messageBox(this, QStringLiteral("Nie można otworzyć pliku: ") + url.toDisplayString(),
+                              Buttons::Ok, Icon::None, appTitle);
 }
 
 } // namespace kesto

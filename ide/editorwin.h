@@ -10,6 +10,7 @@
 class QAction;
 class QLineEdit;
 class QMenu;
+class QUrl;
 
 namespace kesto {
 
@@ -93,12 +94,23 @@ public:
     // (empty for none) opens.
     void startSession(const QString &fileToOpen);
 
+signals:
+    // The first file of a drop, delivered once the drop is over.
+    void fileDropped(const QUrl &url);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Files dropped from a file manager, anywhere on the window.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void createControls();
+    void acceptFileDrops();
+    void openDropped(const QList<QUrl> &urls);
+    void openDroppedFile(const QUrl &url);
     void createActions();
     void layoutClient();
     void startUp();

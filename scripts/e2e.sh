@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # KESTO IDE end to end, the way a student meets it: the real program in a real
 # X server (Xvfb), driven only by key events (xdotool), with stand-in lab tools
-# beside a copy of the program that record how they were started.
+# beside a copy of the program that record how they were started. At the end
+# the program is started again from its command line: --help and --version
+# without a display, an unknown option, and a file to open.
 #
 #   scripts/e2e.sh PROGRAM OUT_DIR
 #
@@ -237,6 +239,64 @@ pid=""
 expect_file_bytes "saved on closing" "$dos_path" \
     '; poprawione\r\n; \xb9\xe6\xea\xb3 \xa5\xc6\xca\xa3 z DOS-a\r\nSTART:  NOP\r\n        HALT\r\n'
 tools_count 5
+
+# --- the command line ---------------------------------------------------------------
+# --help and --version are answered before Qt starts: they work without a display.
+no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+out=$("${no_display[@]}" "$app/kestoide" --help) || fail "kestoide --help without a display failed"
+expect_eq "--help without a display" "${out%%$'\n'*}" "Użycie: kestoide [OPCJA]... [PLIK]"
+out=$("${no_display[@]}" "$app/kestoide" --version) || fail "kestoide --version without a display failed"
+expect_eq "--version without a display" "${out%%$'\n'*}" "kestoide (KESTO IDE) $(awk \
+    '/^project\(kestoide VERSION/ { print $3 }' "$here/../CMakeLists.txt")"
+status=0
+"$app/kestoide" --help >/dev/full 2>/dev/null || status=$?
+expect_eq "exit status of --help that could not be written" "$status" 1
+
+# An unknown option ends the program before its window: no settings file
+# appears in a folder without one.
+mkdir "$T/elsewhere"
+cd "$T/elsewhere"
+status=0
+"$app/kestoide" --nie-ma-takiej >/dev/null 2>"$T/stderr" || status=$?
+expect_eq "exit status after an unknown option" "$status" 2
+grep -qxF "kestoide: nieznana opcja: --nie-ma-takiej" "$T/stderr" ||
+    fail "stderr after an unknown option: $(cat "$T/stderr")"
+[[ ! -e kestoide.ini ]] || fail "the window started after an unknown option"
+log "ok: an unknown option is refused, with no window"
+
+# A relative FILE after one of Qt's options opens once the window is up; the
+# caption shows it absolute and cleaned. The second file and the "-reverse"
+# after "--" are ignored: had Qt seen "-reverse", it would have taken it.
+cd "$cwd"
+arg_path="$T/dos/NOWY.ASM"
+printf '; \xa5\x86\xa9\x88 z wiersza polece\xe4\r\nSTART:  NOP\r\n' >"$arg_path"
+log "starting kestoide with a file"
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=$(a11y_on && echo 1 || echo 0) XDG_RUNTIME_DIR="$T/run" \
+    "$app/kestoide" -style Fusion ../dos/./NOWY.ASM "../moje programy/próba.asm" -- -reverse \
+    >"$T/program.log" 2>&1 &
+pid=$!
+main=$(wait_window '^KESTO IDE \[')
+wait_caption "$main" "KESTO IDE [$arg_path]"
+shot 07-file-argument
+grep -qxF 'kestoide: otwieram tylko pierwszy plik; pominięte: "../moje programy/próba.asm" "-reverse"' \
+    "$T/program.log" || fail "stderr does not name the ignored files"
+log "ok: the ignored files are named on stderr"
+if a11y_on; then
+    a11y_connect
+    a11y_tree >"$T/a11y-tree.txt"
+    # As gdbus prints it: line ends escaped.
+    wait_a11y_text "editor text" "$(a11y_find "$T/a11y-tree.txt" "Tekst programu")" \
+        '; ąćęł z wiersza poleceń\r\nSTART:  NOP\r\n'
+    wait_a11y_text "status line" "$(a11y_find "$T/a11y-tree.txt" Komunikat)" "Otworzono plik: \"$arg_path\""
+fi
+# Saved again, the text it holds goes out in Windows-1250.
+focus "$main"
+key ctrl+s
+expect_file_bytes "file from the command line saved" "$arg_path" \
+    '; \xb9\xe6\xea\xb3 z wiersza polece\xf1\r\nSTART:  NOP\r\n'
+exit_from_menu
+wait_exit "$pid" 0
+pid=""
 
 cp "$tools_log" "$E2E_OUT/tools.log"
 log "passed; screenshots in $E2E_OUT"

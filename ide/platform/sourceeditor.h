@@ -8,6 +8,7 @@
 
 #include <QKeySequence>
 #include <QList>
+#include <QUrl>
 
 #include <functional>
 #include <string>
@@ -77,6 +78,8 @@ signals:
     void pasteRequested();
     void deleteRequested();
     void selectAllRequested();
+    // Files (or other URLs) were dropped on the editor: the window opens them.
+    void urlsDropped(const QList<QUrl> &urls);
 
 public slots:
     void undo() override;

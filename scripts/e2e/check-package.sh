@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Checks the Debian package: what it holds, what it depends on, that apt could
-# install it here, that its desktop entry and AppStream data are valid, and
-# that the program it installs starts (unpacked into a temporary root).
+# install it here, that its desktop entry and AppStream data are valid, that
+# the system then takes *.asm files for its file type, and that the program it
+# installs starts (unpacked into a temporary root). The same file type is
+# checked in a tree that `make install DESTDIR=... PREFIX=/usr` wrote.
 #
-#   scripts/e2e/check-package.sh PACKAGE.deb OUT_DIR
+#   scripts/e2e/check-package.sh PACKAGE.deb INSTALLED_TREE OUT_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-[[ $# -eq 2 ]] || { echo "usage: $0 PACKAGE.deb OUT_DIR" >&2; exit 2; }
+[[ $# -eq 3 ]] || { echo "usage: $0 PACKAGE.deb INSTALLED_TREE OUT_DIR" >&2; exit 2; }
 deb=$(realpath "$1")
-out=$2
+installed=$(realpath "$2")
+out=$3
 
 fail() { echo "package check FAILED: $*" >&2; exit 1; }
 ok() { echo "[package] ok: $*"; }
@@ -19,10 +22,18 @@ printf '%s\n' "$contents"
 
 for f in ./usr/bin/kestoide ./usr/share/applications/kestoide.desktop \
     ./usr/share/icons/hicolor/scalable/apps/kestoide.svg \
-    ./usr/share/metainfo/io.github.kestoide.metainfo.xml; do
+    ./usr/share/metainfo/io.github.kestoide.metainfo.xml \
+    ./usr/share/mime/packages/kestoide.xml ./usr/share/doc/kestoide/copyright; do
     grep -qxF "$f" <<<"$contents" || fail "$f is missing"
 done
-ok "program, desktop entry, icon and metainfo are in the package"
+ok "program, desktop entry, icon, metainfo, file type and copyright are in the package"
+# The MIME database is shared-mime-info's to build (its dpkg trigger does):
+# a file of it in the package would clash with every other package's.
+if grep -E '^\./usr/share/mime/.' <<<"$contents" | grep -vxF -e ./usr/share/mime/packages/ \
+    -e ./usr/share/mime/packages/kestoide.xml; then
+    fail "the package holds files of the MIME database"
+fi
+ok "no file of the MIME database itself in the package"
 if grep -Ei 'ruderari|zozevadi|tst_|bench' <<<"$contents"; then
     fail "the package holds files that are not the program's"
 fi
@@ -40,18 +51,63 @@ ok "apt could install it"
 root=$(mktemp -d /tmp/kestoide-deb.XXXXXX)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb --extract "$deb" "$root"
-if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$root/usr/share/applications/kestoide.desktop"
-    ok "desktop entry is valid"
-else
-    echo "[package] desktop-file-validate not installed: desktop entry not validated"
-fi
-if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/io.github.kestoide.metainfo.xml"
-    ok "AppStream metainfo is valid"
-else
-    echo "[package] appstreamcli not installed: metainfo not validated"
-fi
+entry="$root/usr/share/applications/kestoide.desktop"
+metainfo="$root/usr/share/metainfo/io.github.kestoide.metainfo.xml"
+desktop-file-validate "$entry"
+ok "desktop entry is valid"
+appstreamcli validate --no-net --pedantic "$metainfo"
+ok "AppStream metainfo is valid"
+
+# A file manager hands the file to the program; the settings file lands in
+# the folder the launcher starts it in (the home folder), so no Path=.
+for line in 'Exec=kestoide %f' 'MimeType=text/x-asm;'; do
+    grep -qxF "$line" "$entry" || fail "desktop entry lacks [$line]"
+done
+! grep -q '^Path=' "$entry" || fail "desktop entry sets a working folder"
+ok "desktop entry opens *.asm files, from no folder of its own"
+grep -qF '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" ||
+    fail "metainfo names no GPL-3.0-or-later license"
+grep -qF '<mediatype>text/x-asm</mediatype>' "$metainfo" || fail "metainfo names no file type"
+ok "metainfo names the license and the file type"
+copyright="$root/usr/share/doc/kestoide/copyright"
+grep -qxF 'License: GPL-3+' "$copyright" && grep -qF /usr/share/common-licenses/GPL-3 "$copyright" ||
+    fail "copyright does not license the program GPL-3+"
+ok "copyright: GPL-3+"
+
+# The type a desktop gives a file, from the MIME databases under a share folder.
+type_of() { # share-dir file
+    local home
+    home=$(mktemp -d)
+    XDG_DATA_HOME=$home XDG_DATA_DIRS="$1:/usr/share" gio info -a standard::content-type "$2" |
+        awk '/standard::content-type:/ { print $2 }'
+    rm -rf "$home"
+}
+samples=$(mktemp -d)
+trap 'rm -rf "$root" "$samples"' EXIT
+printf 'START:  NOP\r\n' >"$samples/prog.asm"
+cp "$samples/prog.asm" "$samples/STARY.ASM"
+echo "[package] without the package: $(type_of "$samples/none" "$samples/prog.asm")"
+expect_asm() { # share-dir where
+    local f type
+    for f in prog.asm STARY.ASM; do
+        type=$(type_of "$1" "$samples/$f")
+        [[ $type == text/x-asm ]] || fail "$2: $f is of type [$type], not text/x-asm"
+    done
+    ok "$2: *.asm files are of type text/x-asm"
+}
+# What shared-mime-info's trigger does once the package is installed.
+XDG_DATA_DIRS="$root/usr/share" update-mime-database "$root/usr/share/mime"
+expect_asm "$root/usr/share" "package"
+[[ -f $installed/usr/share/mime/mime.cache ]] || fail "make install did not update the MIME database"
+expect_asm "$installed/usr/share" "make install"
+cmp -s "$installed/usr/share/doc/kestoide/copyright" "$copyright" || fail "make install lacks the copyright"
+ok "make install: the same copyright"
+
+# Without a display, as over ssh.
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/kestoide" --version) ||
+    fail "kestoide --version failed without a display"
+[[ $version == "kestoide (KESTO IDE) "* ]] || fail "kestoide --version printed [$version]"
+ok "kestoide --version without a display: ${version%%$'\n'*}"
 
 bash "$here/smoke.sh" "$root/usr/bin/kestoide" "$out"
 ok "the unpacked program starts and finds its tools in /usr/bin's place"
