@@ -5,38 +5,37 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-namespace kesto {
-
-// The interface of the document loader that SCI_CREATELOADER hands out.
-// QScintilla does not ship Scintilla's header for it, so its three methods
-// are declared here, in their order (SCI_METHOD is __stdcall on Windows).
-// Outside the anonymous namespace: a class with no implementation the
-// compiler can see would otherwise have its calls folded into "pure
-// virtual called".
+// The document loader that SCI_CREATELOADER hands out. QScintilla does not
+// ship Scintilla's ILoader.h, so the interface is declared here as that
+// header of this Scintilla declares it, outside any namespace: the object
+// is a Scintilla::Document deriving from ::ILoader, and a call through any
+// other type would be one through the wrong type (undefined, and flagged by
+// UBSan).
 #ifdef _WIN32
 #define KESTO_SCI_METHOD __stdcall
 #else
 #define KESTO_SCI_METHOD
 #endif
-class ScintillaLoader {
+class ILoader {
 public:
     virtual int KESTO_SCI_METHOD Release() = 0;
-    virtual int KESTO_SCI_METHOD AddData(const char *data, std::ptrdiff_t length) = 0; // an SC_STATUS_*
+    // Returns a status code from SC_STATUS_*
+    virtual int KESTO_SCI_METHOD AddData(const char *data, std::ptrdiff_t length) = 0;
     virtual void *KESTO_SCI_METHOD ConvertToDocument() = 0;
-
-protected:
-    ~ScintillaLoader() = default; // ended by Release(), never deleted
 };
 #undef KESTO_SCI_METHOD
+
+namespace kesto {
 
 // Drops a loader and its unfinished document (after ConvertToDocument(),
 // the loader's reference to the finished one).
 struct ReleaseLoader {
-    void operator()(ScintillaLoader *loader) const { loader->Release(); }
+    void operator()(ILoader *loader) const { loader->Release(); }
 };
 
 namespace {
@@ -292,7 +291,7 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // undo (the loader keeps no undo history), and the program never styles
     // its text, so the document keeps no style byte per character: half the
     // memory of a large file.
-    std::unique_ptr<ScintillaLoader, ReleaseLoader> loader(reinterpret_cast<ScintillaLoader *>(SendScintilla(
+    std::unique_ptr<ILoader, ReleaseLoader> loader(reinterpret_cast<ILoader *>(SendScintilla(
         SCI_CREATELOADER, static_cast<unsigned long>(sizeHint), SC_DOCUMENTOPTION_STYLES_NONE)));
     if (!loader)
         return false;
