@@ -70,6 +70,9 @@ SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
     SendScintilla(SCI_SETHSCROLLBAR, 1L);
     SendScintilla(SCI_SETVSCROLLBAR, 1L);
+    bindPlainTextKeys();
+    SendScintilla(SCI_SETMULTIPLESELECTION, 0UL);
+    SendScintilla(SCI_SETMOUSESELECTIONRECTANGULARSWITCH, 0UL);
 
     // The control is told to report only the moments before a change. With
     // the reports after a change, QScintilla's accessibility support counts

@@ -1,12 +1,105 @@
-// How the editor control takes keys and its right-click menu.
+// How the editor control takes keys and mouse buttons: only what a plain
+// text box does.
 
 #include "sourceeditor.h"
+
+#include <Qsci/qscicommandset.h>
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
+
+#include <utility>
 
 namespace kesto {
+
+namespace {
+
+// Whether a key held with these modifiers types its text. Ctrl and Alt make
+// commands: an Alt+letter that no menu takes types nothing, as in a plain
+// text box. AltGr, which types the Polish letters, is no Alt on X11; on
+// Windows it arrives as Ctrl+Alt.
+bool typesText(Qt::KeyboardModifiers modifiers)
+{
+    modifiers &= Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+#ifdef Q_OS_WIN
+    if (modifiers == (Qt::ControlModifier | Qt::AltModifier))
+        return true;
+#endif
+    return modifiers == Qt::NoModifier;
+}
+
+// The mouse event as the control should see it: with Ctrl or Alt it would
+// start a rectangular selection (Ctrl on X11, Alt elsewhere), which a plain
+// text box does not have. Shift+click still extends the selection.
+QMouseEvent plainMouseEvent(const QMouseEvent &e)
+{
+    return QMouseEvent(e.type(), e.position(), e.scenePosition(), e.globalPosition(), e.button(), e.buttons(),
+                       e.modifiers() & ~(Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier),
+                       e.pointingDevice());
+}
+
+} // namespace
+
+// The control binds dozens of keys that change the text behind the user's
+// back (duplicate, cut or swap a line, change case, undo, overtype, indent).
+// Both its key map and QScintilla's command set, which a newer version could
+// fill anew, start empty here and get only the keys of a plain text box.
+// Tab and the clipboard keys are handled in keyPressEvent().
+void SourceEditor::bindPlainTextKeys()
+{
+    QsciCommandSet *commands = standardCommands();
+    commands->clearKeys();
+    commands->clearAlternateKeys();
+    SendScintilla(SCI_CLEARALLCMDKEYS);
+    using C = QsciCommand;
+    const Qt::KeyboardModifier shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier;
+    // Ctrl+Up and Ctrl+Down move the caret as Up and Down do.
+    const std::pair<C::Command, QKeyCombination> bindings[] = {
+        {C::CharLeft, Qt::Key_Left},
+        {C::CharLeftExtend, shift | Qt::Key_Left},
+        {C::CharRight, Qt::Key_Right},
+        {C::CharRightExtend, shift | Qt::Key_Right},
+        {C::LineUp, Qt::Key_Up},
+        {C::LineUp, ctrl | Qt::Key_Up},
+        {C::LineUpExtend, shift | Qt::Key_Up},
+        {C::LineUpExtend, ctrl | shift | Qt::Key_Up},
+        {C::LineDown, Qt::Key_Down},
+        {C::LineDown, ctrl | Qt::Key_Down},
+        {C::LineDownExtend, shift | Qt::Key_Down},
+        {C::LineDownExtend, ctrl | shift | Qt::Key_Down},
+        {C::WordLeft, ctrl | Qt::Key_Left},
+        {C::WordLeftExtend, ctrl | shift | Qt::Key_Left},
+        {C::WordRight, ctrl | Qt::Key_Right},
+        {C::WordRightExtend, ctrl | shift | Qt::Key_Right},
+        {C::Home, Qt::Key_Home},
+        {C::HomeExtend, shift | Qt::Key_Home},
+        {C::LineEnd, Qt::Key_End},
+        {C::LineEndExtend, shift | Qt::Key_End},
+        {C::DocumentStart, ctrl | Qt::Key_Home},
+        {C::DocumentStartExtend, ctrl | shift | Qt::Key_Home},
+        {C::DocumentEnd, ctrl | Qt::Key_End},
+        {C::DocumentEndExtend, ctrl | shift | Qt::Key_End},
+        {C::PageUp, Qt::Key_PageUp},
+        {C::PageUpExtend, shift | Qt::Key_PageUp},
+        {C::PageDown, Qt::Key_PageDown},
+        {C::PageDownExtend, shift | Qt::Key_PageDown},
+        {C::DeleteBack, Qt::Key_Backspace},
+        {C::DeleteBack, shift | Qt::Key_Backspace},
+        {C::Delete, Qt::Key_Delete},
+        {C::Newline, Qt::Key_Return},
+        {C::Newline, shift | Qt::Key_Return},
+    };
+    for (const auto &[command, key] : bindings) {
+        if (QsciCommand *c = commands->find(command)) {
+            if (c->key() == 0)
+                c->setKey(key.toCombined());
+            else
+                c->setAlternateKey(key.toCombined());
+        }
+    }
+}
 
 void SourceEditor::setWindowShortcuts(const QList<QKeySequence> &keys) { m_windowShortcuts = keys; }
 
@@ -38,8 +131,15 @@ void SourceEditor::keyPressEvent(QKeyEvent *e)
         emit pasteRequested();
     } else if (e->matches(QKeySequence::SelectAll)) {
         emit selectAllRequested();
-    } else if (e->matches(QKeySequence::Undo) || e->matches(QKeySequence::Redo)) {
-        // Ctrl+Z belongs to the window; the control never sees it as undo.
+    } else if (e->key() == Qt::Key_Tab && !(e->modifiers() & ~Qt::KeypadModifier)) {
+        // One tab in place of the selection; the control would indent every
+        // line of a selection that spans lines.
+        setSelText(QStringLiteral("\t"));
+    } else if (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) {
+        // Shift+Tab would take indentation away; Ctrl+Tab has no meaning here.
+    } else if (!e->text().isEmpty() && !typesText(e->modifiers())) {
+        // Ctrl or Alt with a character key: a command key that the window
+        // does not have.
     } else {
         QsciScintilla::keyPressEvent(e);
         return;
@@ -66,6 +166,30 @@ void SourceEditor::contextMenuEvent(QContextMenuEvent *e)
     menu.addSeparator();
     menu.addAction(tr("Zaznacz w&szystko"), this, &SourceEditor::selectAllRequested);
     menu.exec(e->globalPos());
+}
+
+void SourceEditor::mousePressEvent(QMouseEvent *e)
+{
+    QMouseEvent plain = plainMouseEvent(*e);
+    QsciScintilla::mousePressEvent(&plain);
+}
+
+void SourceEditor::mouseMoveEvent(QMouseEvent *e)
+{
+    QMouseEvent plain = plainMouseEvent(*e);
+    QsciScintilla::mouseMoveEvent(&plain);
+}
+
+void SourceEditor::mouseReleaseEvent(QMouseEvent *e)
+{
+    QMouseEvent plain = plainMouseEvent(*e);
+    QsciScintilla::mouseReleaseEvent(&plain);
+}
+
+void SourceEditor::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    QMouseEvent plain = plainMouseEvent(*e);
+    QsciScintilla::mouseDoubleClickEvent(&plain);
 }
 
 } // namespace kesto
