@@ -118,6 +118,14 @@ void EditorWin::createControls()
     connect(txtEdit, &SourceEditor::pasteRequested, this, &EditorWin::mnuWklej);
     connect(txtEdit, &SourceEditor::deleteRequested, this, &EditorWin::mnuUsun);
     connect(txtEdit, &SourceEditor::selectAllRequested, this, &EditorWin::mnuWszystko);
+    connect(txtEdit, &SourceEditor::selectionPasteRequested, this, [this](qsizetype position) {
+        // As in X programs: the primary selection goes in where the middle
+        // button was clicked, exactly as Paste inserts the clipboard.
+        if (const std::optional<QString> text = m_platform.primarySelectionText()) {
+            txtEdit->setSelStart(position);
+            txtEdit->setSelText(*text);
+        }
+    });
 }
 
 void EditorWin::createActions()

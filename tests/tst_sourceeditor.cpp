@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QMimeData>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@ private slots:
     void keysEditOnlyAsInPlainTextBox_data();
     void keysEditOnlyAsInPlainTextBox();
     void mouseWithCtrlOrAltSelectsOneRange();
+    void droppedUrlsAreSignalledNotInserted();
     void positionsCountUtf16Characters();
     void selTextReplacesSelectionAndPutsCaretAfter();
     void changeSignalIsSynchronousForEveryChange();
@@ -159,6 +161,36 @@ void TestSourceEditor::mouseWithCtrlOrAltSelectsOneRange()
         QTest::mouseClick(e.viewport(), Qt::LeftButton, held, pointBefore(e, 6));
         QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONS), 1L);
     }
+}
+
+void TestSourceEditor::droppedUrlsAreSignalledNotInserted()
+{
+    SourceEditor e;
+    e.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&e));
+    e.setText(QStringLiteral("ab"));
+    QSignalSpy dropped(&e, &SourceEditor::urlsDropped);
+    QSignalSpy changed(&e, &SourceEditor::changed);
+    const QList<QUrl> urls = {QUrl::fromLocalFile(QStringLiteral("/tmp/prog.asm")),
+                              QUrl::fromLocalFile(QStringLiteral("/tmp/b.asm"))};
+    QMimeData mime;
+    mime.setUrls(urls);
+    mime.setText(QStringLiteral("/tmp/prog.asm")); // file managers offer the names as text too
+    const QPoint at = pointBefore(e, 1);
+    // Accepted while dragged over, so the pointer shows that it may drop.
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &move);
+    QVERIFY(move.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(dropped.count(), 1);
+    QCOMPARE(dropped.at(0).at(0).value<QList<QUrl>>(), urls);
+    QCOMPARE(e.text(), QStringLiteral("ab"));
+    QCOMPARE(changed.count(), 0);
 }
 
 void TestSourceEditor::positionsCountUtf16Characters()

@@ -390,15 +390,20 @@ QString SourceEditor::selText() const
     return QString::fromUtf8(p, to - from);
 }
 
-void SourceEditor::setSelText(const QString &text)
+long SourceEditor::replaceRange(long from, long to, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    const long from = SendScintilla(SCI_GETSELECTIONSTART);
-    SendScintilla(SCI_TARGETFROMSELECTION);
+    SendScintilla(SCI_SETTARGETRANGE, static_cast<unsigned long>(from), to);
     // Replacing the target takes a length, so NUL characters and line breaks
     // arrive as they are.
     SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(bytes.size()), bytes.constData());
-    const long caret = from + bytes.size();
+    return from + static_cast<long>(bytes.size());
+}
+
+void SourceEditor::setSelText(const QString &text)
+{
+    const long caret =
+        replaceRange(SendScintilla(SCI_GETSELECTIONSTART), SendScintilla(SCI_GETSELECTIONEND), text);
     SendScintilla(SCI_SETSEL, static_cast<unsigned long>(caret), caret);
     signalChanges();
 }

@@ -8,6 +8,7 @@
 
 #include <QKeySequence>
 #include <QList>
+#include <QUrl>
 
 #include <functional>
 #include <string>
@@ -77,6 +78,11 @@ signals:
     void pasteRequested();
     void deleteRequested();
     void selectAllRequested();
+    // A middle click at `position` (characters): X programs paste the
+    // primary selection there. The window asks the system for it.
+    void selectionPasteRequested(qsizetype position);
+    // Files (or other URLs) dropped on the text: they are not inserted.
+    void urlsDropped(const QList<QUrl> &urls);
 
 public slots:
     void undo() override;
@@ -91,9 +97,16 @@ protected:
     void mouseMoveEvent(QMouseEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
     void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dragMoveEvent(QDragMoveEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
 
 private:
     void bindPlainTextKeys();
+    void dropText(QDropEvent *e);
+    // Replaces the bytes from..to with `text` exactly as given; returns where
+    // the new text ends. The change is signalled by the caller.
+    long replaceRange(long from, long to, const QString &text);
     void onModified(int position, int type, int length);
     void configureDocument();
     void settle() const;  // completes the bookkeeping of a finished change

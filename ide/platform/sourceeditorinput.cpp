@@ -1,13 +1,18 @@
-// How the editor control takes keys and mouse buttons: only what a plain
-// text box does.
+// How the editor control takes keys, mouse buttons and drops: only what a
+// plain text box does, and every insertion exactly as given.
 
 #include "sourceeditor.h"
 
 #include <Qsci/qscicommandset.h>
 
 #include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 
 #include <utility>
@@ -170,6 +175,16 @@ void SourceEditor::contextMenuEvent(QContextMenuEvent *e)
 
 void SourceEditor::mousePressEvent(QMouseEvent *e)
 {
+    if (e->button() == Qt::MiddleButton) {
+        // The control would paste the X selection itself, turning its line
+        // breaks into CR LF.
+        setFocus(Qt::MouseFocusReason);
+        const QPoint at = e->position().toPoint();
+        const long pos = SendScintilla(SCI_POSITIONFROMPOINT, static_cast<unsigned long>(at.x()), at.y());
+        emit selectionPasteRequested(toChar(pos));
+        e->accept();
+        return;
+    }
     QMouseEvent plain = plainMouseEvent(*e);
     QsciScintilla::mousePressEvent(&plain);
 }
@@ -190,6 +205,70 @@ void SourceEditor::mouseDoubleClickEvent(QMouseEvent *e)
 {
     QMouseEvent plain = plainMouseEvent(*e);
     QsciScintilla::mouseDoubleClickEvent(&plain);
+}
+
+// A drag that carries URLs (files from a file manager) is accepted so the
+// pointer shows that it may be dropped; the window opens them.
+void SourceEditor::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (e->mimeData()->hasUrls())
+        e->acceptProposedAction();
+    else
+        QsciScintilla::dragEnterEvent(e);
+}
+
+void SourceEditor::dragMoveEvent(QDragMoveEvent *e)
+{
+    if (e->mimeData()->hasUrls())
+        e->acceptProposedAction();
+    else
+        QsciScintilla::dragMoveEvent(e);
+}
+
+void SourceEditor::dropEvent(QDropEvent *e)
+{
+    // The control's marker of the drop point goes first, whatever comes.
+    QDragLeaveEvent leave;
+    QsciScintilla::dragLeaveEvent(&leave);
+    const QMimeData *data = e->mimeData();
+    if (data->hasUrls()) {
+        e->acceptProposedAction();
+        emit urlsDropped(data->urls());
+        return;
+    }
+    if (!data->hasText()) {
+        e->ignore();
+        return;
+    }
+    e->acceptProposedAction();
+    dropText(e);
+}
+
+// The control's own drop turns every line break of the dropped text into
+// CR LF; this one inserts the text as it is, the way Paste does.
+void SourceEditor::dropText(QDropEvent *e)
+{
+    const QPoint point = e->position().toPoint();
+    long at = SendScintilla(SCI_POSITIONFROMPOINT, static_cast<unsigned long>(point.x()), point.y());
+    const long from = SendScintilla(SCI_GETSELECTIONSTART);
+    const long to = SendScintilla(SCI_GETSELECTIONEND);
+    // Text dragged out of this editor moves, unless Ctrl made the drag a copy.
+    const bool ownText = e->source() == this;
+    const bool move = ownText && e->dropAction() == Qt::MoveAction;
+    if (ownText && at >= from && at <= to && (move || (at > from && at < to)))
+        return; // dropped onto itself
+    // One step for the context menu's undo, and one change when the dropped
+    // text is in place and selected, as other text boxes leave it.
+    SendScintilla(SCI_BEGINUNDOACTION);
+    if (move) {
+        replaceRange(from, to, QString());
+        if (at > to)
+            at -= to - from;
+    }
+    const long end = replaceRange(at, at, e->mimeData()->text());
+    SendScintilla(SCI_ENDUNDOACTION);
+    SendScintilla(SCI_SETSEL, static_cast<unsigned long>(at), end);
+    signalChanges();
 }
 
 } // namespace kesto
