@@ -126,6 +126,10 @@ void EditorWin::createControls()
             txtEdit->setSelText(*text);
         }
     });
+    // The status fields would claim Ctrl+A, Ctrl+C and other keys for
+    // themselves; the window's shortcuts run wherever the focus is.
+    Text1->installEventFilter(this);
+    Text2->installEventFilter(this);
 }
 
 void EditorWin::createActions()
@@ -210,6 +214,10 @@ bool EditorWin::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == centralWidget() && event->type() == QEvent::Resize)
         layoutClient();
+    if ((watched == Text1 || watched == Text2) && event->type() == QEvent::ShortcutOverride) {
+        event->ignore();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
