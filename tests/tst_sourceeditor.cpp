@@ -22,6 +22,7 @@ private slots:
     void textKeepsEveryLineBreakAsSet();
     void keysEditOnlyAsInPlainTextBox_data();
     void keysEditOnlyAsInPlainTextBox();
+    void altGrTypesPolishLetters();
     void mouseWithCtrlOrAltSelectsOneRange();
     void droppedUrlsAreSignalledNotInserted();
     void positionsCountUtf16Characters();
@@ -136,6 +137,22 @@ void TestSourceEditor::keysEditOnlyAsInPlainTextBox()
     QTest::keySequence(QApplication::focusWidget(), QKeySequence::fromString(keys));
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("X"));
     QCOMPARE(e.text(), textAfter);
+}
+
+// AltGr+A as it arrives from X11 (no Alt, the group switch) and from
+// Windows (Ctrl+Alt): the letter is typed, unlike with Alt alone.
+void TestSourceEditor::altGrTypesPolishLetters()
+{
+    SourceEditor e;
+    // Qt names a letter's key by its capital: U+0104 for ą.
+    QTest::sendKeyEvent(QTest::Click, &e, Qt::Key(0x104), QStringLiteral("ą"), Qt::GroupSwitchModifier);
+#ifdef Q_OS_WIN
+    QTest::sendKeyEvent(QTest::Click, &e, Qt::Key_A, QStringLiteral("ą"),
+                        Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(e.text(), QStringLiteral("ąą"));
+#else
+    QCOMPARE(e.text(), QStringLiteral("ą"));
+#endif
 }
 
 void TestSourceEditor::mouseWithCtrlOrAltSelectsOneRange()

@@ -140,11 +140,11 @@ void SourceEditor::keyPressEvent(QKeyEvent *e)
         // One tab in place of the selection; the control would indent every
         // line of a selection that spans lines.
         setSelText(QStringLiteral("\t"));
-    } else if (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) {
-        // Shift+Tab would take indentation away; Ctrl+Tab has no meaning here.
-    } else if (!e->text().isEmpty() && !typesText(e->modifiers())) {
-        // Ctrl or Alt with a character key: a command key that the window
-        // does not have.
+    } else if (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab ||
+               (!e->text().isEmpty() && !typesText(e->modifiers()))) {
+        // Nothing happens to the text: Shift+Tab would take indentation away,
+        // and Ctrl or Alt with a character key is a command key that the
+        // window does not have.
     } else {
         QsciScintilla::keyPressEvent(e);
         return;
