@@ -204,8 +204,15 @@ void TestSourceEditor::droppedUrlsAreSignalledNotInserted()
     QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(e.viewport(), &drop);
     QVERIFY(drop.isAccepted());
+    // Taken as a copy even when a move is proposed: after a move the file
+    // manager would delete the file.
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
     QCOMPARE(dropped.count(), 1);
     QCOMPARE(dropped.at(0).at(0).value<QList<QUrl>>(), urls);
+    QDropEvent moveOnly(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &moveOnly);
+    QVERIFY(!moveOnly.isAccepted());
+    QCOMPARE(dropped.count(), 1);
     QCOMPARE(e.text(), QStringLiteral("ab"));
     QCOMPARE(changed.count(), 0);
 }

@@ -207,12 +207,29 @@ void SourceEditor::mouseDoubleClickEvent(QMouseEvent *e)
     QsciScintilla::mouseDoubleClickEvent(&plain);
 }
 
-// A drag that carries URLs (files from a file manager) is accepted so the
-// pointer shows that it may be dropped; the window opens them.
+namespace {
+
+// A drag that carries URLs (files from a file manager) is taken as a copy,
+// so the pointer shows that it may be dropped and the file manager never
+// deletes the file afterwards, as it would after a move; the window opens
+// them. A drag that offers only a move is refused.
+bool takeUrlsAsCopy(QDropEvent *e)
+{
+    if (!(e->possibleActions() & Qt::CopyAction)) {
+        e->ignore();
+        return false;
+    }
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
+    return true;
+}
+
+} // namespace
+
 void SourceEditor::dragEnterEvent(QDragEnterEvent *e)
 {
     if (e->mimeData()->hasUrls())
-        e->acceptProposedAction();
+        takeUrlsAsCopy(e);
     else
         QsciScintilla::dragEnterEvent(e);
 }
@@ -220,7 +237,7 @@ void SourceEditor::dragEnterEvent(QDragEnterEvent *e)
 void SourceEditor::dragMoveEvent(QDragMoveEvent *e)
 {
     if (e->mimeData()->hasUrls())
-        e->acceptProposedAction();
+        takeUrlsAsCopy(e);
     else
         QsciScintilla::dragMoveEvent(e);
 }
@@ -232,8 +249,8 @@ void SourceEditor::dropEvent(QDropEvent *e)
     QsciScintilla::dragLeaveEvent(&leave);
     const QMimeData *data = e->mimeData();
     if (data->hasUrls()) {
-        e->acceptProposedAction();
-        emit urlsDropped(data->urls());
+        if (takeUrlsAsCopy(e))
+            emit urlsDropped(data->urls());
         return;
     }
     if (!data->hasText()) {
