@@ -78,6 +78,7 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     createActions();
     resize(toPixels(initialClientWidth, logicalDpiX()),
            toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
+    finishInterruptedSaves();
     startUp();
 }
 
