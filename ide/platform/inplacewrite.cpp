@@ -29,10 +29,16 @@ namespace kesto::writer {
 
 namespace {
 
-// Contents are compared by the hashes of their 1 MiB pieces: a file whose
-// whole pieces match the new content's, and which is no longer, was cut
-// short by an interrupted rewrite; any other difference is someone else's.
-constexpr qint64 pieceBytes = qint64(1) << 20;
+// How much is read and written at a time.
+constexpr qint64 bufferBytes = qint64(1) << 20;
+// A content is hashed in leaves of 4 KiB; the record keeps the hashes of
+// pieces of a power of two leaves, at most maxPieces of them, and the
+// content's first piece as it is. A file whose whole pieces and head match
+// the new content's, and which is no longer, was cut short by an interrupted
+// rewrite; any other difference is someone else's change.
+constexpr qint64 leafBytes = 4096;
+constexpr qint64 maxPieces = 4096;
+constexpr qint64 maxHeadBytes = qint64(256) << 10;
 const QString recordPrefix = QStringLiteral("save-");
 const QString recordSuffix = QStringLiteral(".record");
 const QByteArray recordHeader = "kestoide-save 1";
@@ -42,57 +48,77 @@ const QString backupMark = QStringLiteral(".kestoide-backup-");
 // need not see; a save takes seconds, so an hour-old one has ended.
 constexpr qint64 foreignRecordAgeSeconds = 3600;
 
-class PieceHashes {
+class ContentHashes {
 public:
     void add(std::string_view bytes)
     {
+        if (m_head.size() < maxHeadBytes)
+            m_head.append(bytes.data(), static_cast<qsizetype>(std::min(static_cast<qint64>(bytes.size()),
+                                                                        maxHeadBytes - m_head.size())));
         while (!bytes.empty()) {
-            const qint64 n = std::min(static_cast<qint64>(bytes.size()), pieceBytes - m_inPiece);
+            const qint64 n = std::min(static_cast<qint64>(bytes.size()), leafBytes - m_inLeaf);
             m_hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(n)));
-            m_inPiece += n;
+            m_inLeaf += n;
             m_size += n;
             bytes.remove_prefix(static_cast<std::size_t>(n));
-            if (m_inPiece == pieceBytes)
-                closePiece();
+            if (m_inLeaf == leafBytes)
+                closeLeaf();
         }
     }
-    // The pieces' hashes in hex; the last piece may be short.
-    QList<QByteArray> finish()
+    void finish()
     {
-        if (m_inPiece > 0)
-            closePiece();
-        return m_pieces;
+        if (m_inLeaf > 0)
+            closeLeaf();
     }
     qint64 size() const { return m_size; }
+    // The first bytes, up to maxHeadBytes.
+    const QByteArray &head() const { return m_head; }
+    // Leaves per piece for a content of this one's size.
+    qint64 leavesPerPiece() const
+    {
+        qint64 leaves = 1;
+        while (m_size > maxPieces * leaves * leafBytes)
+            leaves *= 2;
+        return leaves;
+    }
+    // The pieces' hashes in hex; the last piece may be short.
+    QList<QByteArray> pieces(qint64 leavesPerPiece) const
+    {
+        QList<QByteArray> hashes;
+        const qsizetype step = static_cast<qsizetype>(leavesPerPiece) * leafHash;
+        for (qsizetype at = 0; at < m_leaves.size(); at += step)
+            hashes.append(QCryptographicHash::hash(m_leaves.mid(at, step), QCryptographicHash::Sha1).toHex());
+        return hashes;
+    }
+    QByteArray digest() const { return QCryptographicHash::hash(m_leaves, QCryptographicHash::Sha1).toHex(); }
 
 private:
-    void closePiece()
+    static constexpr qsizetype leafHash = 20; // bytes of a SHA-1
+    void closeLeaf()
     {
-        m_pieces.append(m_hash.result().toHex());
+        m_leaves += m_hash.result();
         m_hash.reset();
-        m_inPiece = 0;
+        m_inLeaf = 0;
     }
     QCryptographicHash m_hash{QCryptographicHash::Sha1};
-    QList<QByteArray> m_pieces;
-    qint64 m_inPiece = 0;
+    QByteArray m_leaves; // the leaves' hashes, one after another
+    QByteArray m_head;
+    qint64 m_inLeaf = 0;
     qint64 m_size = 0;
 };
 
-QByteArray digestOf(const QList<QByteArray> &pieces)
-{
-    return QCryptographicHash::hash(pieces.join(' '), QCryptographicHash::Sha1).toHex();
-}
-
 // Reads `from` from its start to its end into `hashes` and, when given, `to`.
-bool readWhole(QFileDevice &from, PieceHashes &hashes, QFileDevice *to = nullptr)
+bool readWhole(QFileDevice &from, ContentHashes &hashes, QFileDevice *to = nullptr)
 {
     if (!from.seek(0))
         return false;
-    const auto buffer = std::make_unique_for_overwrite<char[]>(pieceBytes);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(bufferBytes);
     for (;;) {
-        const qint64 n = from.read(buffer.get(), pieceBytes);
-        if (n <= 0)
+        const qint64 n = from.read(buffer.get(), bufferBytes);
+        if (n <= 0) {
+            hashes.finish();
             return n == 0;
+        }
         const std::string_view piece(buffer.get(), static_cast<std::size_t>(n));
         hashes.add(piece);
         if (to && !writeOut(*to, piece))
@@ -102,7 +128,7 @@ bool readWhole(QFileDevice &from, PieceHashes &hashes, QFileDevice *to = nullptr
 
 bool putBack(QFile &backup, QFile &target)
 {
-    PieceHashes unused;
+    ContentHashes unused;
     return target.resize(0) && target.seek(0) && readWhole(backup, unused, &target) && syncFile(target);
 }
 
@@ -138,6 +164,8 @@ struct Record {
     QString target;
     quint64 device = 0, inode = 0;
     qint64 newSize = -1;
+    qint64 leavesPerPiece = 1;
+    QByteArray newHead;
     QList<QByteArray> newPieces;
     QString backup; // the last one named: an earlier name could not be made
     qint64 oldSize = -1;
@@ -164,9 +192,13 @@ Record parseRecord(const QByteArray &text)
         } else if (key == "file" && f.size() == 3) {
             r.device = f[1].toULongLong();
             r.inode = f[2].toULongLong();
-        } else if (key == "new" && f.size() >= 2) {
+        } else if (key == "new" && f.size() == 3) {
             r.newSize = f[1].toLongLong();
-            r.newPieces = f.mid(2);
+            r.leavesPerPiece = std::max(f[2].toLongLong(), qint64(1));
+        } else if (key == "head" && f.size() == 2) {
+            r.newHead = QByteArray::fromBase64(f[1]);
+        } else if (key == "pieces") {
+            r.newPieces = f.mid(1);
         } else if (key == "backup" && f.size() == 2) {
             r.backup = pathFrom(f[1]);
         } else if (key == "old" && f.size() == 3) {
@@ -307,26 +339,27 @@ Repair repairOne(const Record &r)
                                                  "treści nie udało się przywrócić. Jest ona zachowana w "
                                                  "pliku %2."))};
     QFile target;
-    PieceHashes held;
+    ContentHashes held;
     if (!openExisting(target, r.target) || !readWhole(target, held))
         return notRestored;
     const qint64 size = held.size();
-    const QList<QByteArray> pieces = held.finish();
-    if ((size == r.newSize && pieces == r.newPieces) ||
-        (size == r.oldSize && digestOf(pieces) == r.oldDigest)) {
+    const QList<QByteArray> pieces = held.pieces(r.leavesPerPiece);
+    if ((size == r.newSize && pieces == r.newPieces) || (size == r.oldSize && held.digest() == r.oldDigest)) {
         QFile::remove(r.backup);
         return {};
     }
-    const qsizetype whole = static_cast<qsizetype>(size / pieceBytes);
-    const bool cutShort = size <= r.newSize && std::equal(pieces.begin(), pieces.begin() + whole,
-                                                          r.newPieces.begin(), r.newPieces.begin() + whole);
+    const qsizetype whole = static_cast<qsizetype>(size / (r.leavesPerPiece * leafBytes));
+    const qsizetype head = static_cast<qsizetype>(std::min<qint64>(size, r.newHead.size()));
+    const bool cutShort = size <= r.newSize && whole <= r.newPieces.size() &&
+                          held.head().left(head) == r.newHead.left(head) &&
+                          std::equal(pieces.begin(), pieces.begin() + whole, r.newPieces.begin());
     if (!cutShort)
         return changedSince();
 
     QFile backup(r.backup);
-    PieceHashes kept;
+    ContentHashes kept;
     if (!backup.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !readWhole(backup, kept) ||
-        kept.size() != r.oldSize || digestOf(kept.finish()) != r.oldDigest)
+        kept.size() != r.oldSize || kept.digest() != r.oldDigest)
         return {true,
                 tell(QStringLiteral("Zapis pliku %1 został przerwany, a kopii jego poprzedniej treści (%2) "
                                     "nie udało się odczytać. Plik pozostał bez zmian."))};
@@ -371,14 +404,13 @@ WriteResult rewriteInPlace(QFile &target, const QString &path, const ByteSource 
     result.way = WriteWay::InPlace;
     // The new content is measured first: its hashes go into the record, and
     // the user may still cancel before anything is touched.
-    PieceHashes fresh;
+    ContentHashes fresh;
     if (!source([&fresh](std::string_view bytes) {
             fresh.add(bytes);
             return true;
         }))
         return result;
-    const qint64 newSize = fresh.size();
-    const QList<QByteArray> newPieces = fresh.finish();
+    fresh.finish();
     if (options.confirm && !options.confirm()) {
         result.status = WriteStatus::Cancelled;
         return result;
@@ -389,11 +421,13 @@ WriteResult rewriteInPlace(QFile &target, const QString &path, const ByteSource 
     if (stateDir.isEmpty() || !record.create(stateDir))
         return result;
     const FileIdentity before = identityOfOpen(target);
+    const qint64 leaves = fresh.leavesPerPiece();
     QByteArray head = recordHeader + "\nhost " + thisHost().toPercentEncoding() + "\nquiet " +
                       (options.quiet ? "1" : "0") + "\ntarget " + pathField(path) + "\nfile " +
                       QByteArray::number(before.device) + ' ' + QByteArray::number(before.inode) + "\nnew " +
-                      QByteArray::number(newSize);
-    for (const QByteArray &piece : newPieces)
+                      QByteArray::number(fresh.size()) + ' ' + QByteArray::number(leaves) + "\nhead " +
+                      fresh.head().left(static_cast<qsizetype>(leaves * leafBytes)).toBase64() + "\npieces";
+    for (const QByteArray &piece : fresh.pieces(leaves))
         head += ' ' + piece;
     if (!record.append(head + '\n') || !syncFolder(stateDir))
         return result;
@@ -401,11 +435,11 @@ WriteResult rewriteInPlace(QFile &target, const QString &path, const ByteSource 
     QFile backup;
     if (!makeBackup(record, path, stateDir, backup))
         return result;
-    PieceHashes old;
+    ContentHashes old;
     const bool backedUp = readWhole(target, old, &backup) && syncFile(backup) &&
                           syncFolder(QFileInfo(backup.fileName()).path());
     if (!backedUp ||
-        !record.append("old " + QByteArray::number(old.size()) + ' ' + digestOf(old.finish()) + "\nend\n")) {
+        !record.append("old " + QByteArray::number(old.size()) + ' ' + old.digest() + "\nend\n")) {
         backup.remove();
         return result;
     }
@@ -417,7 +451,7 @@ WriteResult rewriteInPlace(QFile &target, const QString &path, const ByteSource 
                                written += static_cast<qint64>(bytes.size());
                                return writeOut(target, bytes);
                            }) &&
-                           written == newSize && syncFile(target);
+                           written == fresh.size() && syncFile(target);
     if (rewritten) {
         mode.restore();
         result.status = WriteStatus::Written;
@@ -450,7 +484,7 @@ void startWriteback([[maybe_unused]] int fd, [[maybe_unused]] qint64 offset, [[m
 {
 #ifdef Q_OS_LINUX
     // Only large pieces: for a few bytes the call costs more than it saves.
-    if (size >= pieceBytes / 2)
+    if (size >= bufferBytes / 2)
         ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
 #endif
 }
