@@ -22,7 +22,7 @@
 #ifdef Q_OS_WIN
 #include <QScopeGuard>
 
-#include <windows.h>
+#include <qt_windows.h> // windows.h without the min and max macros
 #endif
 
 namespace kesto {

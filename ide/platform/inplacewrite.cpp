@@ -22,7 +22,7 @@
 #endif
 #ifdef Q_OS_WIN
 #include <io.h>
-#include <windows.h>
+#include <qt_windows.h> // windows.h without the min and max macros
 #endif
 
 namespace kesto::writer {
@@ -334,10 +334,9 @@ Repair repairOne(const Record &r)
     if (!now.exists || now.device != r.device || now.inode != r.inode)
         return changedSince();
 
-    const Repair notRestored{false,
-                             tell(QStringLiteral("Zapis pliku %1 został przerwany, a jego poprzedniej "
-                                                 "treści nie udało się przywrócić. Jest ona zachowana w "
-                                                 "pliku %2."))};
+    Repair notRestored{false, tell(QStringLiteral("Zapis pliku %1 został przerwany, a jego poprzedniej "
+                                                  "treści nie udało się przywrócić. Jest ona zachowana w "
+                                                  "pliku %2."))};
     QFile target;
     ContentHashes held;
     if (!openExisting(target, r.target) || !readWhole(target, held))
