@@ -174,9 +174,9 @@ void TestFaultInjection::initTestCase()
 void TestFaultInjection::failedSaveKeepsOldFileAndText_data()
 {
     QTest::addColumn<QString>("fault");
-    for (const char *fault :
-         {"full file system", "read-only file", "immutable file", "FIFO in its place", "device in its place",
-          "Save As: NUL in the name", "Save As: name too long", "Save As: empty name"})
+    for (const char *fault : {"full file system", "read-only file", "read-only to its owner",
+                              "immutable file", "FIFO in its place", "device in its place",
+                              "Save As: NUL in the name", "Save As: name too long", "Save As: empty name"})
         QTest::newRow(fault) << QString::fromLatin1(fault);
 }
 
@@ -185,6 +185,9 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
     // A read-only or immutable file is refused even to root, as on the
     // systems the program was made for.
     QFETCH(QString, fault);
+    // Root could write it: the user's own rights count.
+    if (fault == u"read-only to its owner")
+        RUN_UNPRIVILEGED();
     WindowFixture f;
     EditorWin &w = f.open();
     const QString folder = f.path(QStringLiteral("work"));
@@ -203,6 +206,9 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
         QVERIFY(fs.fill());
     } else if (fault == u"read-only file") {
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    } else if (fault == u"read-only to its owner") {
+        QCOMPARE(::chmod(native(path).constData(), 0464), 0);
+        QVERIFY(!QFile(path).open(QIODevice::Append));
     } else if (fault == u"immutable file") {
         if (!setImmutable(path, true))
             QSKIP("the immutable flag needs root and a file system that has it");
