@@ -49,7 +49,8 @@ void EditorWin::startUp()
 
     doc.docCompiled = false;
     adoptFile(untitledName, true);
-    dlgPlik.Flags = FileDialog::OverwritePrompt | FileDialog::HideReadOnly | FileDialog::NoLongNames;
+    dlgPlik.Flags =
+        FileDialog::OverwritePrompt | FileDialog::HideReadOnly | FileDialog::NoLongNames;
     doc.fileFilter = QStringLiteral("Wszystkie pliki (*.*)|*.*|");
     doc.fileFilter += QStringLiteral("Pliki assemblera KESTO (*.asm)|*.asm|");
     dlgPlik.Filter = doc.fileFilter;

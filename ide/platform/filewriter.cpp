@@ -50,7 +50,7 @@ void removeLeftovers(const QString &folder, const QString &name)
     const QString prefix = temporaryPrefix(name);
     const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &entry : entries) {
-        if (!entry.startsWith(prefix) || entry.size() != prefix.size() + uniqueSuffix().size())
+        if (!entry.startsWith(prefix) || entry.size() != prefix.size() + uniqueSuffixLength)
             continue;
         const QString path = folder + u'/' + entry;
 #ifdef Q_OS_UNIX

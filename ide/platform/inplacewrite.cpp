@@ -520,7 +520,7 @@ QString uniqueSuffix()
 {
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     QString suffix;
-    for (int i = 0; i < 8; ++i)
+    for (qsizetype i = 0; i < uniqueSuffixLength; ++i)
         suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(36)]);
     return suffix;
 }

@@ -30,7 +30,8 @@ bool syncFile(QFileDevice &file);
 // Makes the names in a folder durable. A file system that cannot sync a
 // folder (EINVAL on some network and FUSE mounts) counts as done.
 bool syncFolder(const QString &folder);
-// Eight random letters and digits, for names that must not clash.
+// Random letters and digits, for names that must not clash.
+inline constexpr qsizetype uniqueSuffixLength = 8;
 QString uniqueSuffix();
 
 } // namespace kesto::writer
