@@ -3,6 +3,7 @@
 #include "inplacewrite.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -48,11 +49,14 @@ QString temporaryPrefix(const QString &name)
 void removeLeftovers(const QString &folder, const QString &name)
 {
     const QString prefix = temporaryPrefix(name);
-    const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &entry : entries) {
+    // Unsorted and without name filters, which would take a '[' in the name
+    // for a wildcard: a large folder costs no more than reading it.
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString entry = it.fileName();
         if (!entry.startsWith(prefix) || entry.size() != prefix.size() + uniqueSuffixLength)
             continue;
-        const QString path = folder + u'/' + entry;
 #ifdef Q_OS_UNIX
         const QByteArray native = QFile::encodeName(path);
         const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
