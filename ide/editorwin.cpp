@@ -83,6 +83,7 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     acceptFileDrops();
     resize(toPixels(initialClientWidth, logicalDpiX()),
            toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
+    finishInterruptedSaves();
     startUp();
 }
 

@@ -188,7 +188,8 @@ void TestToolchain::runAsksUntilCompiledOrCancelled_data()
     QTest::newRow("ok, save as cancelled, cancel")
         << "changed" << false << "OODC" << QStringList{"run", "compile", "run"} << false;
     QTest::newRow("ok, write failed, cancel")
-        << "folder gone" << false << "OOOC" << QStringList{"run", "compile", "other", "run"} << false;
+        << "folder gone" << false << "OOOOC" << QStringList{"run", "compile", "other", "other", "run"}
+        << false;
     QTest::newRow("ok, assembler fails, cancel")
         << "unchanged" << true << "OOC" << QStringList{"run", "assembler", "run"} << false;
     QTest::newRow("ok, compiled, run") << "unchanged" << false << "O" << QStringList{"run"} << true;
