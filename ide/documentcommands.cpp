@@ -6,9 +6,30 @@
 #include "platform/fileidentity.h"
 #include "platform/sourceeditor.h"
 
+#include <QFileInfo>
 #include <QLineEdit>
 
 namespace kesto {
+
+namespace {
+
+// True when the file at `path` is still what the program last read or wrote
+// there (`known`), or the user wants it written over all the same.
+bool mayWriteOver(Platform &platform, QWidget *parent, const QString &path, const FileIdentity &known)
+{
+    const FileIdentity now = identityOf(path);
+    if (now == known)
+        return true;
+    const QString what =
+        now.exists ? QStringLiteral(" został zmieniony przez inny program po ostatnim otwarciu lub zapisie.")
+                   : QStringLiteral(" został usunięty lub przeniesiony po ostatnim otwarciu lub zapisie.");
+    return platform.messageBox(parent,
+                               QStringLiteral("Plik ") + path + what +
+                                   QStringLiteral("\r\r\nCzy mimo to zapisać plik?"),
+                               Buttons::OkCancel, Icon::Exclamation, questionTitle) == Button::Ok;
+}
+
+} // namespace
 
 bool EditorWin::maybeSave()
 {
@@ -80,11 +101,7 @@ bool EditorWin::mnuZapisz()
 {
     if (doc.docUntitled)
         return mnuZapiszjako();
-    if (!modZapisz::SaveSourceFile(currentPath(), *txtEdit, m_platform, this))
-        return false;
-    adoptFile(currentPath(), false);
-    diskFile = identityOf(currentPath());
-    return true;
+    return saveTo(currentPath());
 }
 
 bool EditorWin::mnuZapiszjako()
@@ -93,11 +110,33 @@ bool EditorWin::mnuZapiszjako()
     FileDialog chosen = dlgPlik;
     if (!m_platform.showFileDialog(this, chosen, FileDialog::ShowSave))
         return false;
-    if (!modZapisz::SaveSourceFile(chosen.FileName, *txtEdit, m_platform, this))
+    return saveTo(chosen.FileName);
+}
+
+bool EditorWin::saveTo(const QString &path)
+{
+    // Writing over the document's own file throws away whatever another
+    // program put there since it was read or written: the user decides. The
+    // file dialog has asked already about any other existing file.
+    if (isDocumentFile(path) && !mayWriteOver(m_platform, this, path, diskFile))
         return false;
-    adoptFile(chosen.FileName, false);
-    diskFile = identityOf(chosen.FileName);
+    FileIdentity written;
+    if (!modZapisz::SaveSourceFile(path, *txtEdit, m_platform, this, &written))
+        return false;
+    adoptFile(path, false);
+    diskFile = written;
     return true;
+}
+
+bool EditorWin::isDocumentFile(const QString &path) const
+{
+    // A NUL names no file (and QFileInfo would complain of it).
+    if (doc.docUntitled || path.contains(QChar(0)))
+        return false;
+    const QFileInfo chosen(path), current(currentPath());
+    return chosen.absoluteFilePath() == current.absoluteFilePath() ||
+           (!chosen.canonicalFilePath().isEmpty() &&
+            chosen.canonicalFilePath() == current.canonicalFilePath());
 }
 
 void EditorWin::adoptFile(const QString &path, bool untitled)

@@ -83,6 +83,7 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     acceptFileDrops();
     resize(toPixels(initialClientWidth, logicalDpiX()),
            toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
+    finishInterruptedSaves();
     startUp();
 }
 
@@ -123,6 +124,18 @@ void EditorWin::createControls()
     connect(txtEdit, &SourceEditor::pasteRequested, this, &EditorWin::mnuWklej);
     connect(txtEdit, &SourceEditor::deleteRequested, this, &EditorWin::mnuUsun);
     connect(txtEdit, &SourceEditor::selectAllRequested, this, &EditorWin::mnuWszystko);
+    connect(txtEdit, &SourceEditor::selectionPasteRequested, this, [this](qsizetype position) {
+        // As in X programs: the primary selection goes in where the middle
+        // button was clicked, exactly as Paste inserts the clipboard.
+        if (const std::optional<QString> text = m_platform.primarySelectionText()) {
+            txtEdit->setSelStart(position);
+            txtEdit->setSelText(*text);
+        }
+    });
+    // The status fields would claim Ctrl+A, Ctrl+C and other keys for
+    // themselves; the window's shortcuts run wherever the focus is.
+    Text1->installEventFilter(this);
+    Text2->installEventFilter(this);
 }
 
 void EditorWin::createActions()
@@ -207,6 +220,10 @@ bool EditorWin::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == centralWidget() && event->type() == QEvent::Resize)
         layoutClient();
+    if ((watched == Text1 || watched == Text2) && event->type() == QEvent::ShortcutOverride) {
+        event->ignore();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -120,6 +120,11 @@ private:
     void writeCaption();
     // Open of a chosen path, past the question and the dialog.
     bool loadDocument(const QString &path);
+    // Save to `path`: writes the text and makes it the document's file.
+    bool saveTo(const QString &path);
+    bool isDocumentFile(const QString &path) const;
+    // Puts right what saves cut short by an earlier run left behind.
+    void finishInterruptedSaves();
     // Makes `path` the document's file, unchanged since it was read or
     // written; call once the text is in place.
     void adoptFile(const QString &path, bool untitled);

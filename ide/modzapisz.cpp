@@ -3,19 +3,13 @@
 #include "chunkpipeline.h"
 #include "codepage.h"
 #include "documentstate.h"
+#include "platform/filewriter.h"
 #include "platform/platform.h"
-#include "platform/regularfile.h"
 #include "platform/sourceeditor.h"
-
-#include <QSaveFile>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
-
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#endif
 
 namespace kesto::modZapisz {
 namespace {
@@ -66,55 +60,6 @@ bool encodeInChunks(std::string_view utf8, Encoded &info, const std::function<bo
     return true;
 }
 
-enum class Outcome { Written, Failed, Cancelled };
-
-// Writes what `fill` produces into a temporary file beside `path`, asks
-// `confirm` (when given) and only then puts the file in the target's place.
-// On failure or cancel the old file stays as it was.
-Outcome writeAtomically(const QString &path, const std::function<bool(QSaveFile &)> &fill,
-                        const std::function<bool()> &confirm = {})
-{
-    // The new file is renamed over the old one, so a FIFO or a device (as
-    // root even /dev/null) would be replaced by a plain file: refuse them.
-    const kesto::SaveTarget target = kesto::inspectSaveTarget(path);
-    if (target.exists && !target.regular)
-        return Outcome::Failed;
-    // QSaveFile follows a symbolic link: the link stays, its target gets the text.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Outcome::Failed;
-    // A short text stays in QSaveFile's buffer until commit(), which (Qt 6.4)
-    // ignores a failure to flush it: on a full disk it would put an empty file
-    // in place of the old one and report success. Flush and check first.
-    if (!fill(file) || !file.flush()) {
-        file.cancelWriting();
-        return Outcome::Failed;
-    }
-    if (confirm && !confirm()) {
-        file.cancelWriting();
-        return Outcome::Cancelled;
-    }
-    return file.commit() ? Outcome::Written : Outcome::Failed;
-}
-
-// Writes the bytes and, on Linux, sends a large piece on its way to the disk
-// at once: commit() syncs the file before renaming it, and then has little
-// left to wait for (a 50 MB save takes a third less time).
-bool writeAll(QSaveFile &file, std::string_view bytes)
-{
-    const qint64 offset = file.pos();
-    const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size)
-        return false;
-#ifdef Q_OS_LINUX
-    if (size >= qint64(chunkBytes / 2) && file.flush())
-        ::sync_file_range(file.handle(), offset, size, SYNC_FILE_RANGE_WRITE);
-#else
-    Q_UNUSED(offset);
-#endif
-    return true;
-}
-
 QString describe(char32_t c)
 {
     const QString hex = QString::number(static_cast<uint>(c), 16).toUpper().rightJustified(4, u'0');
@@ -154,46 +99,33 @@ Encoded encodeSourceText(std::string_view utf8)
     return e;
 }
 
-bool writeFileAtomically(const QString &path, std::string_view bytes)
-{
-    return writeAtomically(path, [bytes](QSaveFile &file) { return writeAll(file, bytes); }) ==
-           Outcome::Written;
-}
-
 bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Platform &platform,
-                    QWidget *parent)
+                    QWidget *parent, FileIdentity *written)
 {
-    // A file with several hard links cannot be replaced atomically and stay
-    // linked: the save makes a new file under this name, and the other names
-    // keep the old text. Writing in place would keep the link but could leave
-    // a half-written file behind, so the save stays atomic and the user is told.
-    if (const kesto::SaveTarget t = kesto::inspectSaveTarget(path); t.regular && t.links > 1) {
-        const QString question =
-            QStringLiteral("Plik %1 ma też inne nazwy (dowiązania twarde). Zapis utworzy go na nowo, "
-                           "a pod pozostałymi nazwami zostanie dotychczasowa treść.")
-                .arg(path) +
-            QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
-        if (platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
-                                kesto::questionTitle) != kesto::Button::Ok)
-            return false;
-    }
-    // The text is encoded straight into the temporary file. Characters the
-    // code page cannot hold are asked about before that file takes the
-    // target's place, so Cancel leaves everything as it was.
+    // The text is encoded straight into the file being written (twice when
+    // the file is rewritten in place: once to measure it). Characters the
+    // code page cannot hold are asked about before the file is touched, so
+    // Cancel leaves everything as it was.
     Encoded encoded;
-    const Outcome outcome = writeAtomically(
-        path,
-        [&](QSaveFile &file) {
-            return encodeInChunks(editor.utf8(), encoded,
-                                  [&file](std::string_view chunk) { return writeAll(file, chunk); });
-        },
-        [&] { return encoded.unmappable == 0 || askToSaveUnmappable(encoded, platform, parent); });
-    if (outcome == Outcome::Failed) {
-        platform.messageBox(
-            parent, QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."),
-            kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
+    WriteOptions options;
+    options.confirm = [&] {
+        return encoded.unmappable == 0 || askToSaveUnmappable(encoded, platform, parent);
+    };
+    const WriteResult result = writeFile(
+        path, [&](const ByteSink &sink) { return encodeInChunks(editor.utf8(), encoded, sink); }, options);
+    if (result.status == WriteStatus::Failed) {
+        const QString text =
+            result.backupKept.isEmpty()
+                ? QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa.")
+                : QStringLiteral(
+                      "Nie można zapisać pliku, a jego poprzedniej treści nie udało się przywrócić. "
+                      "Jest ona zachowana w pliku: ") +
+                      result.backupKept;
+        platform.messageBox(parent, text, kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
     }
-    return outcome == Outcome::Written;
+    if (written && result.status == WriteStatus::Written)
+        *written = result.written;
+    return result.status == WriteStatus::Written;
 }
 
 } // namespace kesto::modZapisz

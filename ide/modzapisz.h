@@ -1,6 +1,8 @@
 #pragma once
 // Writing a source file: the editor text in Windows-1250, ending in a line break.
 
+#include "platform/fileidentity.h"
+
 #include <QString>
 
 #include <string>
@@ -25,15 +27,12 @@ struct Encoded {
 };
 Encoded encodeSourceText(std::string_view utf8);
 
-// Writes `bytes` to `path` all at once: into a temporary file beside it,
-// which replaces the target only when every byte is written. On failure the
-// old file stays as it was.
-bool writeFileAtomically(const QString &path, std::string_view bytes);
-
-// Writes the editor text to `path`. Asks first when the text holds characters
-// Windows-1250 cannot hold. Returns false, after telling the user, when
-// nothing was written.
+// Writes the editor text to `path` through the file writer (it keeps the
+// file's owner, mode, attributes and links). Asks first when the text holds
+// characters Windows-1250 cannot hold. Returns false, after telling the user,
+// when nothing was written; else `written`, when given, gets the file as it
+// was written.
 bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Platform &platform,
-                    QWidget *parent);
+                    QWidget *parent, FileIdentity *written = nullptr);
 
 } // namespace kesto::modZapisz

@@ -2,7 +2,7 @@
 
 #include "codepage.h"
 #include "editorwin.h"
-#include "modzapisz.h"
+#include "platform/filewriter.h"
 #include "platform/regularfile.h"
 
 #include <QAction>
@@ -62,14 +62,21 @@ void EditorWin::startSession(const QString &fileToOpen)
         openFile(fileToOpen);
 }
 
+void EditorWin::finishInterruptedSaves()
+{
+    // Before the settings are read: the settings file may be one of them.
+    for (const QString &message : repairInterruptedSaves())
+        m_platform.messageBox(this, message, Buttons::Ok, Icon::Exclamation, appTitle);
+}
+
 void EditorWin::saveset()
 {
-    // The port reaches the file whole or not at all, the way source files are
-    // saved: a failed write leaves the previous settings file as it was.
+    // Through the same writer as source files: a failed write leaves the
+    // previous settings as they were. Reported on the status line only.
     std::string bytes;
     codepage::appendUtf8AsCp1250(doc.comPort.toStdString(), bytes);
     bytes += "\r\n";
-    const bool ok = modZapisz::writeFileAtomically(settingsFile, bytes);
+    const bool ok = writeWholeFile(settingsFile, bytes, true);
     setStatus(ok ? QStringLiteral("Zapisano ustawienia")
                  : QStringLiteral("Błąd podczas zapisywania ustawień"));
 }

@@ -15,7 +15,12 @@ namespace {
 // (or ".hex" appended when the name has none).
 QString hexFileFor(const QString &source)
 {
+#ifdef Q_OS_WIN
     const qsizetype separator = std::max(source.lastIndexOf(u'/'), source.lastIndexOf(u'\\'));
+#else
+    // Only "/" separates folders here: a backslash is part of a file name.
+    const qsizetype separator = source.lastIndexOf(u'/');
+#endif
     const qsizetype dot = source.lastIndexOf(u'.');
     return (dot > separator ? source.left(dot) : source) + QStringLiteral(".hex");
 }

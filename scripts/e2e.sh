@@ -123,6 +123,9 @@ for ((i = 0; i < ${#program[@]}; i++)); do
 done
 wait_caption "$main" "KESTO IDE [noname.asm] *"
 a11y_on && wait_a11y_text "line indicator" "$line_field" "Linia ${#program[@]}"
+# The editing control's own keys are gone: duplicate, cut and swap lines,
+# upper case, undo. The saved bytes below show that none of them acted.
+key ctrl+d ctrl+l ctrl+t ctrl+shift+u alt+BackSpace
 
 key ctrl+s
 dialog=$(wait_window '^Zachowaj jako$')

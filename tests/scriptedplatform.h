@@ -43,6 +43,7 @@ public:
     void clipboardClear() override;
     void clipboardSetText(const QString &text) override;
     QString clipboardText() override;
+    std::optional<QString> primarySelectionText() override { return primarySelection; }
     bool startProcess(const QString &program, const QStringList &arguments,
                       kesto::WindowState state) override;
     void endProcess() override { ++processEnded; }
@@ -61,6 +62,8 @@ public:
     bool clipboardHasText = false;
     QString clipboard;
     int clipboardClears = 0;
+    // The X primary selection; none by default, as on Windows.
+    std::optional<QString> primarySelection;
 
     // Process start: by default only recorded; with startForReal the real
     // platform starts the program; with failStarts every start fails.

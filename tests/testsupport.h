@@ -25,6 +25,20 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+// Where a mouse event lands in the editor's viewport to hit the place just
+// before character `pos`. The selection is left as it was.
+inline QPoint pointBefore(kesto::SourceEditor &e, qsizetype pos)
+{
+    const qsizetype start = e.selStart(), length = e.selLength();
+    e.setSelStart(pos);
+    const long byte = e.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS);
+    const auto x = int(e.SendScintilla(QsciScintillaBase::SCI_POINTXFROMPOSITION, 0UL, byte));
+    const auto y = int(e.SendScintilla(QsciScintillaBase::SCI_POINTYFROMPOSITION, 0UL, byte));
+    e.setSelStart(start);
+    e.setSelLength(length);
+    return {x, y + e.textHeight(0) / 2};
+}
+
 // Runs the window in its own temporary current directory, restoring the old
 // one afterwards. The settings file holds port 1 unless the test says otherwise.
 class WindowFixture {

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QImage>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -50,6 +51,8 @@ private slots:
     void commandActsOnSelectionAndClipboard_data();
     void commandActsOnSelectionAndClipboard();
     void cutThenPasteRestoresTextAndMarksChanged();
+    void middleClickPastesPrimarySelectionExactlyWhereClicked();
+    void droppedTextKeepsLineBreaksAndMarksChanged();
     void aboutShowsSameFiveLinesEveryTimeAndChangesNothingElse();
     void realClipboardHoldsOnlyCopiedTextWithExactLineBreaks();
 };
@@ -151,6 +154,57 @@ void TestEditCommands::cutThenPasteRestoresTextAndMarksChanged()
     win.menu.mnuWklej->trigger();
     checkEditor(win, u"mov a,b\r\nłąka\r\n"_s, 11, 0, true);
     QVERIFY(win.windowTitle().endsWith(u" *"_s));
+}
+
+void TestEditCommands::middleClickPastesPrimarySelectionExactlyWhereClicked()
+{
+    WindowFixture f;
+    EditorWin &win = f.open();
+    win.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&win));
+    prepare(win, u"ab\r\ncd"_s, 0, 2);
+    const QPoint click = pointBefore(*win.txtEdit, 5);
+
+    // Where the system has no primary selection (Windows), nothing happens.
+    QTest::mouseClick(win.txtEdit->viewport(), Qt::MiddleButton, Qt::NoModifier, click);
+    checkEditor(win, u"ab\r\ncd"_s, 0, 2, false);
+
+    // Inserted at the click point, not over the selection, with every line
+    // break as it was.
+    f.platform.primarySelection = u"A\rB\nC"_s;
+    putOnClipboard(f.platform, u"clipboard"_s);
+    QTest::mouseClick(win.txtEdit->viewport(), Qt::MiddleButton, Qt::NoModifier, click);
+    checkEditor(win, u"ab\r\ncA\rB\nCd"_s, 10, 0, true);
+    QVERIFY(win.windowTitle().endsWith(u" *"_s));
+    QCOMPARE(win.Text2->text(), u"Linia 3"_s);
+}
+
+// Text from another program, dropped as a copy or as a move.
+void TestEditCommands::droppedTextKeepsLineBreaksAndMarksChanged()
+{
+    for (Qt::KeyboardModifiers held : {Qt::NoModifier, Qt::ShiftModifier}) {
+        WindowFixture f;
+        EditorWin &win = f.open();
+        win.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&win));
+        prepare(win, u"ab\r\ncd"_s, 0, 2);
+        const QPoint at = pointBefore(*win.txtEdit, 5);
+        QMimeData mime;
+        mime.setText(u"A\rB\nC"_s);
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, held);
+        QCoreApplication::sendEvent(win.txtEdit->viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, actions, &mime, Qt::LeftButton, held);
+        QCoreApplication::sendEvent(win.txtEdit->viewport(), &drop);
+        QVERIFY(drop.isAccepted());
+        // The dropped text ends up selected.
+        checkEditor(win, u"ab\r\ncA\rB\nCd"_s, 5, 5, true);
+        QVERIFY(win.windowTitle().endsWith(u" *"_s));
+        QCOMPARE(win.Text2->text(), u"Linia 2"_s);
+        if (QTest::currentTestFailed())
+            return qWarning("... dropped with modifiers %d", int(held));
+    }
 }
 
 void TestEditCommands::aboutShowsSameFiveLinesEveryTimeAndChangesNothingElse()

@@ -1,20 +1,22 @@
 // Faults around saving, the settings file and Open, on the real window: a full
-// file system, permissions (checked as an unprivileged user), links, files
-// changed behind the program's back, paths no file system takes. Whatever
-// fails, the old file stays byte for byte and the text stays in the editor,
-// marked changed.
+// file system, permissions (checked as an unprivileged user), files changed
+// behind the program's back, paths no file system takes. Whatever fails, the
+// old file stays byte for byte and the text stays in the editor, marked
+// changed.
 
+#include "platform/statedir.h"
 #include "testsupport.h"
+#include "unprivileged.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <cerrno>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -80,72 +82,21 @@ struct RestoreWritable {
     ~RestoreWritable() { ::chmod(native(path).constData(), 0700); }
 };
 
-struct Unprivileged {
-    bool passed = false;
-    QString skipReason;
-    QString output;
-};
-
-// Runs the current test row again as user nobody, in a copy of this program
-// that nobody may execute (the build tree may be out of its reach).
-Unprivileged runAsNobody()
-{
-    Unprivileged r;
-    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-    if (setpriv.isEmpty()) {
-        r.skipReason = QStringLiteral("runs as root, and without setpriv it cannot drop to an "
-                                      "unprivileged user; root ignores permission bits");
-        return r;
-    }
-    QTemporaryDir bin;
-    const QString copy = bin.filePath(QStringLiteral("tst_faultinjection"));
-    const auto rx = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                    QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                    QFileDevice::ExeOther;
-    if (!QFile::setPermissions(bin.path(), rx) ||
-        !QFile::copy(QCoreApplication::applicationFilePath(), copy) || !QFile::setPermissions(copy, rx)) {
-        r.skipReason = QStringLiteral("cannot copy the test program for user nobody");
-        return r;
-    }
-    QString test = QString::fromLatin1(QTest::currentTestFunction());
-    if (QTest::currentDataTag())
-        test += u':' + QString::fromLatin1(QTest::currentDataTag());
-
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    env.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
-    env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(bin.path());
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                      QStringLiteral("--clear-groups"), QStringLiteral("--"), copy, test});
-    if (!p.waitForFinished(120'000)) {
-        p.kill();
-        p.waitForFinished();
-        r.output = QStringLiteral("the unprivileged run did not finish");
-        return r;
-    }
-    r.output = QString::fromLocal8Bit(p.readAll());
-    if (p.exitStatus() == QProcess::NormalExit && (p.exitCode() == 126 || p.exitCode() == 127)) {
-        r.skipReason = QStringLiteral("user nobody cannot run the test program here: ") + r.output;
-        return r;
-    }
-    r.passed = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 &&
-               r.output.contains(QStringLiteral("PASS   : TestFaultInjection::") + test.section(u':', 0, 0));
-    return r;
-}
-
 // Root ignores permission bits: as root, the row runs again as nobody and
 // that run's verdict is this row's.
 #define RUN_UNPRIVILEGED()                                                                                   \
     do {                                                                                                     \
         if (::geteuid() == 0) {                                                                              \
-            const Unprivileged run = runAsNobody();                                                          \
+            QString test = QString::fromLatin1(QTest::currentTestFunction());                                \
+            const QString function = test;                                                                   \
+            if (QTest::currentDataTag())                                                                     \
+                test += u':' + QString::fromLatin1(QTest::currentDataTag());                                 \
+            const NobodyRun run = runCopyAsNobody({test});                                                   \
             if (!run.skipReason.isEmpty())                                                                   \
                 QSKIP(qPrintable(run.skipReason));                                                           \
-            QVERIFY2(run.passed, qPrintable(run.output));                                                    \
+            QVERIFY2(run.finished &&run.exitCode == 0 &&                                                     \
+                         run.output.contains(QStringLiteral("PASS   : TestFaultInjection::") + function),    \
+                     qPrintable(run.output));                                                                \
             return;                                                                                          \
         }                                                                                                    \
     } while (0)
@@ -165,41 +116,78 @@ void expectTextKeptAndMarked(const EditorWin &w, const QString &text, const QStr
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + path + QStringLiteral("] *"));
 }
 
+// Sets or clears the immutable flag (root, on file systems that have it).
+bool setImmutable(const QString &path, bool on)
+{
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+}
+
+// Lets QTemporaryDir remove the file again.
+struct ClearImmutable {
+    QString path;
+    ~ClearImmutable() { setImmutable(path, false); }
+};
+
+// Records and backups of unfinished saves; none once a save is over.
+QStringList stateFiles() { return listing(stateDirectory()); }
+
 } // namespace
 
 class TestFaultInjection : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void failedSaveKeepsOldFileAndText_data();
     void failedSaveKeepsOldFileAndText();
-    void saveThroughLinks_data();
-    void saveThroughLinks();
-    void saveAfterFileChangedOnDiskWritesTheText_data();
-    void saveAfterFileChangedOnDiskWritesTheText();
+    void fullDiskDuringInPlaceRewriteBringsOldContentBack();
+    void saveAsksBeforeWritingOverAChangeMadeElsewhere_data();
+    void saveAsksBeforeWritingOverAChangeMadeElsewhere();
+    void knownFileFollowsSaveAsOnlyWhenItWrites();
     void failedSettingsWriteKeepsFile_data();
     void failedSettingsWriteKeepsFile();
+    void settingsInFolderNotWritableAreRewrittenInPlace();
     void settingsThroughSymbolicLinkKeepsLink();
     void oddSettingsFileAtStartUp_data();
     void oddSettingsFileAtStartUp();
     void openRefusesPathsNoFileHas_data();
     void openRefusesPathsNoFileHas();
+
+private:
+    QTemporaryDir m_stateHome;
 };
+
+void TestFaultInjection::initTestCase()
+{
+    // The program's own folder for backups and records, apart from the user's.
+    QVERIFY(m_stateHome.isValid());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_stateHome.path()));
+}
 
 void TestFaultInjection::failedSaveKeepsOldFileAndText_data()
 {
     QTest::addColumn<QString>("fault");
-    for (const char *fault :
-         {"full file system", "read-only file", "read-only folder", "FIFO in its place",
-          "device in its place", "Save As: NUL in the name", "Save As: name too long", "Save As: empty name"})
+    for (const char *fault : {"full file system", "read-only file", "read-only to its owner",
+                              "immutable file", "FIFO in its place", "device in its place",
+                              "Save As: NUL in the name", "Save As: name too long", "Save As: empty name"})
         QTest::newRow(fault) << QString::fromLatin1(fault);
 }
 
 void TestFaultInjection::failedSaveKeepsOldFileAndText()
 {
+    // A read-only or immutable file is refused even to root, as on the
+    // systems the program was made for.
     QFETCH(QString, fault);
-    if (fault.startsWith(u"read-only"))
+    // Root could write it: the user's own rights count.
+    if (fault == u"read-only to its owner")
         RUN_UNPRIVILEGED();
-
     WindowFixture f;
     EditorWin &w = f.open();
     const QString folder = f.path(QStringLiteral("work"));
@@ -208,9 +196,9 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
     if (full && !fs.mounted())
         QSKIP("mounting a small tmpfs needs root (CAP_SYS_ADMIN)");
     QVERIFY(QFileInfo(folder).isDir());
-    RestoreWritable restore{folder};
     QString path = folder + QStringLiteral("/prog.asm");
     QVERIFY(writeFile(path, oldBytes));
+    const ClearImmutable clear{path};
     QVERIFY(openInWindow(f, path));
     w.txtEdit->setText(edited);
 
@@ -218,8 +206,13 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
         QVERIFY(fs.fill());
     } else if (fault == u"read-only file") {
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
-    } else if (fault == u"read-only folder") {
-        QCOMPARE(::chmod(native(folder).constData(), 0555), 0);
+    } else if (fault == u"read-only to its owner") {
+        QCOMPARE(::chmod(native(path).constData(), 0464), 0);
+        QVERIFY(!QFile(path).open(QIODevice::Append));
+    } else if (fault == u"immutable file") {
+        if (!setImmutable(path, true))
+            QSKIP("the immutable flag needs root and a file system that has it");
+        QVERIFY(!QFile(path).open(QIODevice::Append)); // it stops root too
     } else if (fault == u"FIFO in its place" || fault == u"device in its place") {
         // Saved over this path, the old file went elsewhere and something else took its name.
         QVERIFY(QFile::rename(path, path + QStringLiteral(".bak")));
@@ -228,14 +221,8 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
             QSKIP("making a device node needs root (CAP_MKNOD)");
         QVERIFY(QFileInfo::exists(path));
     }
-    // The fault holds for this user.
-    if (fault == u"read-only file")
-        QVERIFY(!QFile(path).open(QIODevice::Append));
-    else if (fault == u"read-only folder")
-        QVERIFY(!QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly));
     const QStringList before = listing(folder);
-    const QByteArray old = fault.endsWith(u"place") ? QByteArray() : oldBytes;
-
+    const bool replaced = fault.endsWith(u"place");
     const bool saveAs = fault.startsWith(u"Save As");
     if (saveAs) {
         const QString target = fault.endsWith(u"NUL in the name") ? path + QString::fromUtf16(u"\0x.asm", 6)
@@ -243,123 +230,169 @@ void TestFaultInjection::failedSaveKeepsOldFileAndText()
                                                                   : QStringLiteral("");
         f.platform.chooseFile(target);
     }
+    if (replaced) // the file the document came from is gone: asked first
+        f.platform.answer(kesto::Button::Ok);
     f.platform.answer(kesto::Button::Ok);
     saveAs ? w.mnuZapiszjako() : w.mnuZapisz();
 
     QCOMPARE(f.platform.unexpectedBoxes, 0);
-    QCOMPARE(f.platform.boxes.size(), 1);
-    QCOMPARE(f.platform.boxes[0].text, cannotSave);
+    QCOMPARE(f.platform.boxes.size(), replaced ? 2 : 1);
+    QCOMPARE(f.platform.boxes.last().text, cannotSave);
     expectTextKeptAndMarked(w, edited, path);
     QVERIFY(!w.doc.docUntitled);
     QCOMPARE(listing(folder), before); // nothing new, no temporary file left
-    if (fault.endsWith(u"place"))
+    if (replaced)
         QVERIFY(!QFileInfo(path).isFile()); // still the FIFO or the device, not replaced
     else
-        QCOMPARE(readAll(path), old);
+        QCOMPARE(readAll(path), oldBytes);
+    QCOMPARE(stateFiles(), QStringList());
 }
 
-void TestFaultInjection::saveThroughLinks_data()
+void TestFaultInjection::fullDiskDuringInPlaceRewriteBringsOldContentBack()
 {
-    QTest::addColumn<QString>("link");
-    QTest::addColumn<bool>("ok"); // the answer to the hard-link question
-    QTest::newRow("symbolic link") << "symbolic" << true;
-    QTest::newRow("hard link, OK") << "hard" << true;
-    QTest::newRow("hard link, Cancel") << "hard" << false;
-}
-
-void TestFaultInjection::saveThroughLinks()
-{
-    QFETCH(QString, link);
-    QFETCH(bool, ok);
+    // A file with a second name is rewritten in place; the disk fills up
+    // half-way through the new text.
     WindowFixture f;
     EditorWin &w = f.open();
-    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("real")));
-    const QString target = f.path(QStringLiteral("real/prog.asm"));
-    const QString path = f.path(QStringLiteral("prog.asm"));
-    QVERIFY(writeFile(target, oldBytes));
-    if (link == u"symbolic")
-        QVERIFY(QFile::link(QStringLiteral("real/prog.asm"), path));
-    else
-        QCOMPARE(::link(native(target).constData(), native(path).constData()), 0);
+    const QString folder = f.path(QStringLiteral("work"));
+    SmallFileSystem fs(folder, true);
+    if (!fs.mounted())
+        QSKIP("mounting a small tmpfs needs root (CAP_SYS_ADMIN)");
+    const QString path = folder + QStringLiteral("/prog.asm");
+    const QString other = folder + QStringLiteral("/other name.asm");
+    const QByteArray old = QByteArray("old text\r\n").repeated(800);
+    QVERIFY(writeFile(path, old));
+    QCOMPARE(::link(native(path).constData(), native(other).constData()), 0);
+    struct stat before {};
+    QCOMPARE(::stat(native(path).constData(), &before), 0);
     QVERIFY(openInWindow(f, path));
-    w.txtEdit->setText(edited);
+    const QString text(100'000, u'n'); // more than the file system holds
+    w.txtEdit->setText(text);
+    const QStringList names = listing(folder);
 
-    if (link == u"hard")
-        f.platform.answer(ok ? kesto::Button::Ok : kesto::Button::Cancel);
-    w.mnuZapisz();
+    f.platform.answer(kesto::Button::Ok);
+    QVERIFY(!w.mnuZapisz());
     QCOMPARE(f.platform.unexpectedBoxes, 0);
-    const QByteArray saved("edited\r\n\xBF\xF3\xB3\xE6\r\n");
-    if (link == u"symbolic") {
-        // The link stays a link; the file it names gets the text.
-        QVERIFY(f.platform.boxes.isEmpty());
-        QCOMPARE(QFileInfo(path).symLinkTarget(), QFileInfo(target).absoluteFilePath());
-        QCOMPARE(readAll(target), saved);
-        QVERIFY(!w.doc.docChanged);
-        return;
-    }
-    // A hard link cannot survive an atomic save: the user is asked first.
     QCOMPARE(f.platform.boxes.size(), 1);
-    QVERIFY(f.platform.boxes[0].text.startsWith(QStringLiteral("Plik ") + path));
-    QVERIFY(f.platform.boxes[0].text.endsWith(QStringLiteral("\r\r\nCzy mimo to zapisać plik?")));
-    QCOMPARE(f.platform.boxes[0].buttons, kesto::Buttons::OkCancel);
-    QCOMPARE(f.platform.boxes[0].icon, kesto::Icon::Exclamation);
-    QCOMPARE(f.platform.boxes[0].title, QStringLiteral("KESTO IDE"));
-    QCOMPARE(readAll(target), oldBytes); // the other name keeps the old text either way
-    if (ok) {
-        QCOMPARE(readAll(path), saved);
-        QVERIFY(!w.doc.docChanged);
-    } else {
-        QCOMPARE(readAll(path), oldBytes);
-        expectTextKeptAndMarked(w, edited, path);
-    }
+    QCOMPARE(f.platform.boxes[0].text, cannotSave);
+    QCOMPARE(readAll(path), old);
+    QCOMPARE(readAll(other), old);
+    struct stat after {};
+    QCOMPARE(::stat(native(path).constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_nlink, nlink_t(2));
+    QCOMPARE(listing(folder), names); // the backup is gone again
+    QCOMPARE(stateFiles(), QStringList());
+    expectTextKeptAndMarked(w, text, path);
 }
 
-void TestFaultInjection::saveAfterFileChangedOnDiskWritesTheText_data()
+void TestFaultInjection::saveAsksBeforeWritingOverAChangeMadeElsewhere_data()
 {
-    QTest::addColumn<QString>("change");
-    QTest::newRow("replaced by another file") << "replaced";
-    QTest::newRow("deleted") << "deleted";
+    QTest::addColumn<bool>("removed"); // else another program put a new file there
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("replaced, OK writes") << false << true;
+    QTest::newRow("replaced, Cancel keeps theirs") << false << false;
+    QTest::newRow("removed, OK writes") << true << true;
 }
 
-void TestFaultInjection::saveAfterFileChangedOnDiskWritesTheText()
+void TestFaultInjection::saveAsksBeforeWritingOverAChangeMadeElsewhere()
 {
-    // The program keeps no file open and no record of it between commands:
-    // Save writes the editor's text to the path, whatever lies there now.
-    QFETCH(QString, change);
+    QFETCH(bool, removed);
+    QFETCH(bool, ok);
     WindowFixture f;
     EditorWin &w = f.open();
     const QString path = f.path(QStringLiteral("prog.asm"));
     QVERIFY(writeFile(path, oldBytes));
     QVERIFY(openInWindow(f, path));
-    w.txtEdit->setText(edited);
-    if (change == u"replaced") {
-        const QString other = f.path(QStringLiteral("other"));
-        QVERIFY(writeFile(other, QByteArray(100'000, 'o')));
-        QCOMPARE(::rename(native(other).constData(), native(path).constData()), 0);
-    } else {
+    // A character Windows-1250 lacks: its question comes second.
+    const QString text = edited + QStringLiteral("☺");
+    w.txtEdit->setText(text);
+    const QByteArray theirs(100'000, 'o');
+    if (removed) {
         QVERIFY(QFile::remove(path));
+    } else {
+        const QString other = f.path(QStringLiteral("other"));
+        QVERIFY(writeFile(other, theirs));
+        QCOMPARE(::rename(native(other).constData(), native(path).constData()), 0);
     }
-    w.mnuZapisz();
-    QVERIFY(f.platform.boxes.isEmpty());
-    QCOMPARE(readAll(path), QByteArray("edited\r\n\xBF\xF3\xB3\xE6\r\n"));
+    f.platform.answer(ok ? kesto::Button::Ok : kesto::Button::Cancel);
+    if (ok)
+        f.platform.answer(kesto::Button::Ok);
+
+    QCOMPARE(w.mnuZapisz(), ok);
+    QCOMPARE(f.platform.unexpectedBoxes, 0);
+    QCOMPARE(f.platform.boxes.size(), ok ? 2 : 1);
+    const ShownBox &box = f.platform.boxes[0];
+    QCOMPARE(box.text, QStringLiteral("Plik ") + path +
+                           (removed ? QStringLiteral(" został usunięty lub przeniesiony po ostatnim otwarciu "
+                                                     "lub zapisie.")
+                                    : QStringLiteral(" został zmieniony przez inny program po ostatnim "
+                                                     "otwarciu lub zapisie.")) +
+                           QStringLiteral("\r\r\nCzy mimo to zapisać plik?"));
+    QCOMPARE(box.buttons, kesto::Buttons::OkCancel);
+    QCOMPARE(box.icon, kesto::Icon::Exclamation);
+    QCOMPARE(box.title, QStringLiteral("KESTO IDE"));
+    if (!ok) {
+        QCOMPARE(readAll(path), theirs);
+        expectTextKeptAndMarked(w, text, path);
+        return;
+    }
+    QVERIFY(f.platform.boxes[1].text.startsWith(QStringLiteral("Tekstu nie można w całości zapisać")));
+    QCOMPARE(readAll(path), QByteArray("edited\r\n\xBF\xF3\xB3\xE6?\r\n"));
     QVERIFY(!w.doc.docChanged);
-    QCOMPARE(listing(f.dir.path()),
-             QStringList({QStringLiteral("kestoide.ini"), QStringLiteral("prog.asm")}));
+    // What Save wrote is the document's file now: the next save asks nothing.
+    w.txtEdit->setText(edited);
+    QVERIFY(w.mnuZapisz());
+    QCOMPARE(f.platform.boxes.size(), 2);
+}
+
+void TestFaultInjection::knownFileFollowsSaveAsOnlyWhenItWrites()
+{
+    WindowFixture f;
+    EditorWin &w = f.open();
+    const QString first = f.path(QStringLiteral("first.asm"));
+    const QString second = f.path(QStringLiteral("second.asm"));
+    QVERIFY(writeFile(first, oldBytes));
+    QVERIFY(openInWindow(f, first));
+    w.txtEdit->setText(edited);
+    f.platform.chooseFile(second);
+    QVERIFY(w.mnuZapiszjako());
+    // The first file is no longer the document's: its changes are no concern of Save.
+    QVERIFY(writeFile(first, "theirs\r\n"));
+    QVERIFY(w.mnuZapisz());
+    QVERIFY(f.platform.boxes.isEmpty());
+
+    // A failed Save As leaves the known file as it was.
+    f.platform.chooseFile(f.path(QStringLiteral("nowhere/x.asm")));
+    f.platform.answer(kesto::Button::Ok);
+    QVERIFY(!w.mnuZapiszjako());
+    QVERIFY(w.mnuZapisz());
+    QCOMPARE(f.platform.boxes.size(), 1); // the failure's report only
+
+    // Save As onto its own file, changed since, asks as Save does.
+    QVERIFY(writeFile(second, "theirs\r\n"));
+    w.txtEdit->setText(QStringLiteral("mine"));
+    f.platform.chooseFile(second);
+    f.platform.answer(kesto::Button::Cancel);
+    QVERIFY(!w.mnuZapiszjako());
+    QCOMPARE(f.platform.unexpectedBoxes, 0);
+    QCOMPARE(f.platform.boxes.size(), 2);
+    QVERIFY(f.platform.boxes[1].text.startsWith(QStringLiteral("Plik ") + second +
+                                                QStringLiteral(" został zmieniony")));
+    QCOMPARE(readAll(second), QByteArray("theirs\r\n"));
+    expectTextKeptAndMarked(w, QStringLiteral("mine"), second);
 }
 
 void TestFaultInjection::failedSettingsWriteKeepsFile_data()
 {
     QTest::addColumn<QString>("fault");
-    for (const char *fault : {"full file system", "read-only file", "read-only folder", "FIFO in its place"})
+    for (const char *fault : {"full file system", "read-only file", "FIFO in its place"})
         QTest::newRow(fault) << QString::fromLatin1(fault);
 }
 
 void TestFaultInjection::failedSettingsWriteKeepsFile()
 {
     QFETCH(QString, fault);
-    if (fault.startsWith(u"read-only"))
-        RUN_UNPRIVILEGED();
-
     WindowFixture f;
     EditorWin &w = f.open();
     // Settings live in the current directory of the moment: move it to the fault.
@@ -369,7 +402,6 @@ void TestFaultInjection::failedSettingsWriteKeepsFile()
     if (full && !fs.mounted())
         QSKIP("mounting a small tmpfs needs root (CAP_SYS_ADMIN)");
     QVERIFY(QFileInfo(folder).isDir());
-    RestoreWritable restore{folder};
     const QString ini = folder + QStringLiteral("/kestoide.ini");
     if (fault == u"FIFO in its place")
         QCOMPARE(::mkfifo(native(ini).constData(), 0600), 0);
@@ -379,8 +411,6 @@ void TestFaultInjection::failedSettingsWriteKeepsFile()
         QVERIFY(fs.fill());
     else if (fault == u"read-only file")
         QVERIFY(QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::ReadOther));
-    else if (fault == u"read-only folder")
-        QCOMPARE(::chmod(native(folder).constData(), 0555), 0);
     const QStringList before = listing(folder);
     QVERIFY(QDir::setCurrent(folder));
 
@@ -395,6 +425,36 @@ void TestFaultInjection::failedSettingsWriteKeepsFile()
         QVERIFY(QFileInfo(ini).exists() && !QFileInfo(ini).isFile());
     else
         QCOMPARE(readAll(ini), QByteArray("1\r\n"));
+}
+
+void TestFaultInjection::settingsInFolderNotWritableAreRewrittenInPlace()
+{
+    // The settings file may be written while its folder may not: it is
+    // emptied and rewritten whole, as a plain write would do.
+    RUN_UNPRIVILEGED();
+    WindowFixture f;
+    EditorWin &w = f.open();
+    const QString folder = f.path(QStringLiteral("cwd"));
+    QVERIFY(QDir().mkdir(folder));
+    RestoreWritable restore{folder};
+    const QString ini = folder + QStringLiteral("/kestoide.ini");
+    QVERIFY(writeFile(ini, "1\r\n"));
+    QCOMPARE(::chmod(native(folder).constData(), 0555), 0);
+    QVERIFY(!QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly));
+    struct stat before {};
+    QCOMPARE(::stat(native(ini).constData(), &before), 0);
+    QVERIFY(QDir::setCurrent(folder));
+
+    w.menu.mnuCOM3->trigger();
+    QVERIFY(QDir::setCurrent(f.dir.path()));
+    QCOMPARE(w.Text1->text(), QStringLiteral("Zapisano ustawienia"));
+    QVERIFY(f.platform.boxes.isEmpty());
+    QCOMPARE(readAll(ini), QByteArray("3\r\n"));
+    QCOMPARE(listing(folder), QStringList{QStringLiteral("kestoide.ini")});
+    struct stat after {};
+    QCOMPARE(::stat(native(ini).constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(stateFiles(), QStringList());
 }
 
 void TestFaultInjection::settingsThroughSymbolicLinkKeepsLink()

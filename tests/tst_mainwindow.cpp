@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 
 using namespace kesto;
 
@@ -22,6 +23,7 @@ private slots:
     void menuTable();
     void menusInOrder();
     void windowShortcutsWinWhileEditorHasFocus();
+    void windowShortcutsWinWhileStatusFieldHasFocus();
     void startsWithEditorFocusedAndStatusFields();
     void fileDialogFiltersKeepWindowsMeaning();
 };
@@ -197,6 +199,40 @@ void TestMainWindow::windowShortcutsWinWhileEditorHasFocus()
     QTest::keyClick(w.txtEdit, Qt::Key_F1);
     QCOMPARE(f.platform.boxes.size(), 1);
     QCOMPARE(w.txtEdit->text(), QStringLiteral("abc"));
+}
+
+void TestMainWindow::windowShortcutsWinWhileStatusFieldHasFocus()
+{
+    WindowFixture f;
+    EditorWin &w = f.open();
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.txtEdit->setText(QStringLiteral("abc"));
+    for (QLineEdit *field : {w.Text1, w.Text2}) {
+        w.txtEdit->setSelStart(1);
+        QTest::mouseClick(field, Qt::LeftButton);
+        QTRY_COMPARE(QApplication::focusWidget(), field);
+        // Select all and Copy act on the editor, not on the field.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w.txtEdit->selLength(), 3);
+        QVERIFY(!field->hasSelectedText());
+        f.platform.clipboard.clear();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(f.platform.clipboard, QStringLiteral("abc"));
+        QCOMPARE(QApplication::focusWidget(), field);
+    }
+    // Every other shortcut of the window as well (the scripted platform
+    // answers the boxes and dialogs they bring up).
+    for (QAction *action : w.findChildren<QAction *>()) {
+        if (action->shortcut().isEmpty())
+            continue;
+        w.Text1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), w.Text1);
+        QSignalSpy triggered(action, &QAction::triggered);
+        QTest::keySequence(QApplication::focusWidget(), action->shortcut());
+        QVERIFY2(triggered.count() == 1, qPrintable(action->objectName()));
+    }
 }
 
 void TestMainWindow::startsWithEditorFocusedAndStatusFields()

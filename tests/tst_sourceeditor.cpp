@@ -4,11 +4,13 @@
 #include "modotworz.h"
 #include "platform/sourceeditor.h"
 #include "scriptedplatform.h"
+#include "testsupport.h"
 
-#include <QTemporaryDir>
-
+#include <QApplication>
+#include <QMimeData>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kesto;
@@ -18,7 +20,11 @@ class TestSourceEditor : public QObject {
 private slots:
     void textKeepsEveryLineBreakAsSet_data();
     void textKeepsEveryLineBreakAsSet();
-    void enterTypesCrLf();
+    void keysEditOnlyAsInPlainTextBox_data();
+    void keysEditOnlyAsInPlainTextBox();
+    void altGrTypesPolishLetters();
+    void mouseWithCtrlOrAltSelectsOneRange();
+    void droppedUrlsAreSignalledNotInserted();
     void positionsCountUtf16Characters();
     void selTextReplacesSelectionAndPutsCaretAfter();
     void changeSignalIsSynchronousForEveryChange();
@@ -51,14 +57,165 @@ void TestSourceEditor::textKeepsEveryLineBreakAsSet()
     QCOMPARE(e.length(), text.size());
 }
 
-void TestSourceEditor::enterTypesCrLf()
+void TestSourceEditor::keysEditOnlyAsInPlainTextBox_data()
+{
+    // The keys go to "ab\r\ncd\r\nef" with the caret between c and d; an X
+    // typed after them shows where the caret went and what was selected.
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("textAfter");
+    const QString untouched = QStringLiteral("ab\r\ncXd\r\nef");
+    const auto row = [](const char *keys, const QString &textAfter) {
+        QTest::newRow(keys) << QString::fromLatin1(keys) << textAfter;
+    };
+    row("Left", QStringLiteral("ab\r\nXcd\r\nef"));
+    row("Right", QStringLiteral("ab\r\ncdX\r\nef"));
+    row("Up", QStringLiteral("aXb\r\ncd\r\nef"));
+    row("Down", QStringLiteral("ab\r\ncd\r\neXf"));
+    row("Ctrl+Up", QStringLiteral("aXb\r\ncd\r\nef"));
+    row("Ctrl+Down", QStringLiteral("ab\r\ncd\r\neXf"));
+    row("Home", QStringLiteral("ab\r\nXcd\r\nef"));
+    row("End", QStringLiteral("ab\r\ncdX\r\nef"));
+    // The whole text is on one page: a page up or down goes to its start or end.
+    row("PgUp", QStringLiteral("Xab\r\ncd\r\nef"));
+    row("PgDown", QStringLiteral("ab\r\ncd\r\nefX"));
+    row("Ctrl+Left", QStringLiteral("ab\r\nXcd\r\nef"));
+    row("Ctrl+Right", QStringLiteral("ab\r\ncdX\r\nef"));
+    row("Ctrl+Home", QStringLiteral("Xab\r\ncd\r\nef"));
+    row("Ctrl+End", QStringLiteral("ab\r\ncd\r\nefX"));
+    row("Shift+Left", QStringLiteral("ab\r\nXd\r\nef"));
+    row("Shift+Right", QStringLiteral("ab\r\ncX\r\nef"));
+    row("Shift+Up", QStringLiteral("aXd\r\nef"));
+    row("Shift+Down", QStringLiteral("ab\r\ncXf"));
+    row("Ctrl+Shift+Up", QStringLiteral("aXd\r\nef"));
+    row("Ctrl+Shift+Down", QStringLiteral("ab\r\ncXf"));
+    row("Shift+Home", QStringLiteral("ab\r\nXd\r\nef"));
+    row("Shift+End", QStringLiteral("ab\r\ncX\r\nef"));
+    row("Shift+PgUp", QStringLiteral("Xd\r\nef"));
+    row("Shift+PgDown", QStringLiteral("ab\r\ncX"));
+    row("Ctrl+Shift+Left", QStringLiteral("ab\r\nXd\r\nef"));
+    row("Ctrl+Shift+Right", QStringLiteral("ab\r\ncX\r\nef"));
+    row("Ctrl+Shift+Home", QStringLiteral("Xd\r\nef"));
+    row("Ctrl+Shift+End", QStringLiteral("ab\r\ncX"));
+    row("Backspace", QStringLiteral("ab\r\nXd\r\nef"));
+    row("Shift+Backspace", QStringLiteral("ab\r\nXd\r\nef"));
+    row("Home, Backspace", QStringLiteral("abXcd\r\nef"));
+    row("Del", QStringLiteral("ab\r\ncX\r\nef"));
+    row("End, Del", QStringLiteral("ab\r\ncdXef"));
+    row("Return", QStringLiteral("ab\r\nc\r\nXd\r\nef"));
+    row("Shift+Return", QStringLiteral("ab\r\nc\r\nXd\r\nef"));
+    row("Enter", QStringLiteral("ab\r\nc\r\nXd\r\nef"));
+    row("Tab", QStringLiteral("ab\r\nc\tXd\r\nef"));
+    row("Shift+Up, Tab", QStringLiteral("a\tXd\r\nef"));
+    row("Shift+Up, Shift+Tab", QStringLiteral("aXd\r\nef"));
+    row("Shift+Tab", untouched);
+    row("Ctrl+Tab", untouched);
+    // The control's own keys that are gone: each leaves text and caret alone.
+    for (const char *keys : {"Ctrl+D",         "Ctrl+L",        "Ctrl+Shift+L",
+                             "Ctrl+T",         "Ctrl+Shift+T",  "Ctrl+U",
+                             "Ctrl+Shift+U",   "Alt+Backspace", "Ctrl+Z",
+                             "Ctrl+Y",         "Ctrl+Shift+Z",  "Ins",
+                             "Alt+Shift+Down", "Alt+Shift+Up",  "Alt+Shift+Left",
+                             "Alt+D",          "Alt+Shift+D",   "Ctrl+1",
+                             "Ctrl+Backspace", "Ctrl+Del",      "Ctrl+Shift+Backspace",
+                             "Ctrl+Shift+Del", "Esc",           "Ctrl+Return",
+                             "Alt+Home",       "Alt+End",       "Ctrl+[",
+                             "Ctrl+]",         "Ctrl+/"})
+        row(keys, untouched);
+}
+
+// Real key events to the focused editor.
+void TestSourceEditor::keysEditOnlyAsInPlainTextBox()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, textAfter);
+    SourceEditor e;
+    e.show();
+    QApplication::setActiveWindow(&e);
+    QVERIFY(QTest::qWaitForWindowActive(&e));
+    QTRY_COMPARE(QApplication::focusWidget(), &e);
+    e.setText(QStringLiteral("ab\r\ncd\r\nef"));
+    e.setSelStart(5);
+    QTest::keySequence(QApplication::focusWidget(), QKeySequence::fromString(keys));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("X"));
+    QCOMPARE(e.text(), textAfter);
+}
+
+// AltGr+A as it arrives from X11 (no Alt, the group switch) and from
+// Windows (Ctrl+Alt): the letter is typed, unlike with Alt alone.
+void TestSourceEditor::altGrTypesPolishLetters()
 {
     SourceEditor e;
+    // Qt names a letter's key by its capital: U+0104 for ą.
+    QTest::sendKeyEvent(QTest::Click, &e, Qt::Key(0x104), QStringLiteral("ą"), Qt::GroupSwitchModifier);
+#ifdef Q_OS_WIN
+    QTest::sendKeyEvent(QTest::Click, &e, Qt::Key_A, QStringLiteral("ą"),
+                        Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(e.text(), QStringLiteral("ąą"));
+#else
+    QCOMPARE(e.text(), QStringLiteral("ą"));
+#endif
+}
+
+void TestSourceEditor::mouseWithCtrlOrAltSelectsOneRange()
+{
+    SourceEditor e;
+    e.resize(400, 300);
+    e.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&e));
+    e.setText(QStringLiteral("abc\r\ndef\r\nghi"));
+    const QPoint from = pointBefore(e, 1), to = pointBefore(e, 12);
+    for (Qt::KeyboardModifier held : {Qt::ControlModifier, Qt::AltModifier}) {
+        e.setSelStart(0);
+        // Ctrl (on X11) or Alt (elsewhere) with a drag would select a rectangle.
+        QTest::mousePress(e.viewport(), Qt::LeftButton, held, from);
+        for (int step = 1; step <= 4; ++step)
+            QTest::mouseMove(e.viewport(), from + (to - from) * step / 4);
+        QTest::mouseRelease(e.viewport(), Qt::LeftButton, held, to);
+        QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_SELECTIONISRECTANGLE), 0L);
+        QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONS), 1L);
+        QCOMPARE(e.selStart(), 1);
+        QCOMPARE(e.selLength(), 11);
+        // A click with Ctrl adds no second caret.
+        QTest::mouseClick(e.viewport(), Qt::LeftButton, held, pointBefore(e, 6));
+        QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONS), 1L);
+    }
+}
+
+void TestSourceEditor::droppedUrlsAreSignalledNotInserted()
+{
+    SourceEditor e;
+    e.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&e));
     e.setText(QStringLiteral("ab"));
-    e.setSelStart(1);
-    QTest::keyClick(&e, Qt::Key_Return);
-    QCOMPARE(e.text(), QStringLiteral("a\r\nb"));
-    QCOMPARE(e.selStart(), 3);
+    QSignalSpy dropped(&e, &SourceEditor::urlsDropped);
+    QSignalSpy changed(&e, &SourceEditor::changed);
+    const QList<QUrl> urls = {QUrl::fromLocalFile(QStringLiteral("/tmp/prog.asm")),
+                              QUrl::fromLocalFile(QStringLiteral("/tmp/b.asm"))};
+    QMimeData mime;
+    mime.setUrls(urls);
+    mime.setText(QStringLiteral("/tmp/prog.asm")); // file managers offer the names as text too
+    const QPoint at = pointBefore(e, 1);
+    // Accepted while dragged over, so the pointer shows that it may drop.
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &move);
+    QVERIFY(move.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &drop);
+    QVERIFY(drop.isAccepted());
+    // Taken as a copy even when a move is proposed: after a move the file
+    // manager would delete the file.
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+    QCOMPARE(dropped.count(), 1);
+    QCOMPARE(dropped.at(0).at(0).value<QList<QUrl>>(), urls);
+    QDropEvent moveOnly(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.viewport(), &moveOnly);
+    QVERIFY(!moveOnly.isAccepted());
+    QCOMPARE(dropped.count(), 1);
+    QCOMPARE(e.text(), QStringLiteral("ab"));
+    QCOMPARE(changed.count(), 0);
 }
 
 void TestSourceEditor::positionsCountUtf16Characters()

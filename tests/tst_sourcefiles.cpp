@@ -4,6 +4,7 @@
 
 #include "modotworz.h"
 #include "modzapisz.h"
+#include "platform/statedir.h"
 #include "testsupport.h"
 
 #include <QDirIterator>
@@ -48,6 +49,7 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
 class TestSourceFiles : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void loadKeepsEveryByteAndConvertsLetters_data();
     void loadKeepsEveryByteAndConvertsLetters();
     void loadRefusesWhatIsNoReadableFile_data();
@@ -59,7 +61,17 @@ private slots:
     void saveThenReopenAndSaveIsByteIdentical();
     void failedSaveLeavesEveryFileAsItWas_data();
     void failedSaveLeavesEveryFileAsItWas();
+
+private:
+    QTemporaryDir m_stateHome;
 };
+
+void TestSourceFiles::initTestCase()
+{
+    // The program's own folder for the backups and records of saves in place.
+    QVERIFY(m_stateHome.isValid());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_stateHome.path()));
+}
 
 void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters_data()
 {
@@ -215,7 +227,8 @@ void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical()
 void TestSourceFiles::failedSaveLeavesEveryFileAsItWas_data()
 {
     QTest::addColumn<QString>("kind");
-    for (const char *kind : {"missing folder", "path is a directory", "disk refuses the bytes"})
+    for (const char *kind : {"missing folder", "path is a directory", "disk refuses the bytes",
+                             "disk refuses the rewrite in place"})
         QTest::newRow(kind) << QString::fromLatin1(kind);
 }
 
@@ -231,21 +244,25 @@ void TestSourceFiles::failedSaveLeavesEveryFileAsItWas()
         path = dir.filePath(QStringLiteral("nowhere/x.asm"));
     else if (kind == u"path is a directory")
         path = dir.filePath(QStringLiteral("sub"));
+    else if (kind.endsWith(u"in place")) // a second name: the file is rewritten in place
+        QCOMPARE(::link(QFile::encodeName(path).constData(),
+                        QFile::encodeName(dir.filePath(QStringLiteral("second name.asm"))).constData()),
+                 0);
 
     // A file size limit stops root as a full disk would; the write fails with
     // EFBIG instead of killing the process.
     struct rlimit old {};
-    const bool limit = kind == u"disk refuses the bytes";
+    const bool limit = kind.startsWith(u"disk refuses");
     if (limit) {
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
         ::signal(SIGXFSZ, SIG_IGN);
         struct rlimit small = old;
-        small.rlim_cur = 4096;
+        small.rlim_cur = 16384;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
     }
     const QMap<QString, QByteArray> before = snapshot(dir.path());
     SourceEditor editor;
-    editor.setText(QString(20'000, u'n'));
+    editor.setText(QString(40'000, u'n'));
     ScriptedPlatform platform;
     const bool saved = modZapisz::SaveSourceFile(path, editor, platform, nullptr);
     if (limit)
@@ -253,6 +270,7 @@ void TestSourceFiles::failedSaveLeavesEveryFileAsItWas()
 
     QVERIFY(!saved);
     QCOMPARE(snapshot(dir.path()), before);
+    QVERIFY(snapshot(stateDirectory()).isEmpty()); // no backup or record left
     expectOneReport(platform,
                     QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."));
 }

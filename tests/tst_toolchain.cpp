@@ -79,9 +79,10 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell_data()
                                   << "prog.hex";
     QTest::newRow("dot in a folder only") << "v1.2/prog"
                                           << "v1.2/prog.hex";
-    // A backslash separates folders in the lab's Windows paths.
-    QTest::newRow("dot before a backslash") << "lab.v2\\prog"
-                                            << "lab.v2\\prog.hex";
+    // Only "/" separates folders here: lab.v2\prog is one file name, whose
+    // extension starts at its dot.
+    QTest::newRow("backslash in a file name") << "lab.v2\\prog"
+                                              << "lab.hex";
     QTest::newRow("two dots") << "prog.v1.asm"
                               << "prog.v1.hex";
 }
@@ -187,7 +188,8 @@ void TestToolchain::runAsksUntilCompiledOrCancelled_data()
     QTest::newRow("ok, save as cancelled, cancel")
         << "changed" << false << "OODC" << QStringList{"run", "compile", "run"} << false;
     QTest::newRow("ok, write failed, cancel")
-        << "folder gone" << false << "OOOC" << QStringList{"run", "compile", "other", "run"} << false;
+        << "folder gone" << false << "OOOOC" << QStringList{"run", "compile", "other", "other", "run"}
+        << false;
     QTest::newRow("ok, assembler fails, cancel")
         << "unchanged" << true << "OOC" << QStringList{"run", "assembler", "run"} << false;
     QTest::newRow("ok, compiled, run") << "unchanged" << false << "O" << QStringList{"run"} << true;

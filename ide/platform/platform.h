@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QWidget;
 
 namespace kesto {
@@ -49,6 +51,9 @@ public:
     virtual void clipboardClear() = 0;
     virtual void clipboardSetText(const QString &text) = 0;
     virtual QString clipboardText() = 0; // "" when the clipboard holds no text
+    // The text of the X primary selection, which a middle click pastes;
+    // nullopt where the system has no such selection (Windows).
+    virtual std::optional<QString> primarySelectionText() = 0;
 
     // Starts `program` with `arguments` as a detached process, each argument
     // passed as it is (no shell). Returns false when it could not be started.

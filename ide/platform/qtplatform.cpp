@@ -132,6 +132,14 @@ void QtPlatform::clipboardSetText(const QString &text) { QGuiApplication::clipbo
 
 QString QtPlatform::clipboardText() { return QGuiApplication::clipboard()->text(); }
 
+std::optional<QString> QtPlatform::primarySelectionText()
+{
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard->supportsSelection())
+        return std::nullopt;
+    return clipboard->text(QClipboard::Selection);
+}
+
 bool QtPlatform::startProcess(const QString &program, const QStringList &arguments, WindowState state)
 {
     QProcess process;

@@ -13,6 +13,7 @@ public:
     void clipboardClear() override;
     void clipboardSetText(const QString &text) override;
     QString clipboardText() override;
+    std::optional<QString> primarySelectionText() override;
     bool startProcess(const QString &program, const QStringList &arguments, WindowState state) override;
     [[noreturn]] void endProcess() override;
     QString programDir() override;

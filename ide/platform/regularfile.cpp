@@ -41,24 +41,4 @@ bool openRegularFileForReading(QFile &file)
 #endif
 }
 
-SaveTarget inspectSaveTarget(const QString &path)
-{
-    SaveTarget t;
-#ifdef Q_OS_UNIX
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    if (name.isEmpty() || name.contains('\0') || ::stat(name.constData(), &st) != 0)
-        return t;
-    t.exists = true;
-    t.regular = S_ISREG(st.st_mode);
-    t.links = static_cast<long>(st.st_nlink);
-#else
-    const QFileInfo info(path);
-    t.exists = info.exists();
-    t.regular = info.isFile();
-    t.links = 1;
-#endif
-    return t;
-}
-
 } // namespace kesto

@@ -1,9 +1,5 @@
 #include "sourceeditor.h"
 
-#include <QContextMenuEvent>
-#include <QKeyEvent>
-#include <QMenu>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
@@ -103,6 +99,9 @@ SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
     SendScintilla(SCI_SETHSCROLLBAR, 1L);
     SendScintilla(SCI_SETVSCROLLBAR, 1L);
+    bindPlainTextKeys();
+    SendScintilla(SCI_SETMULTIPLESELECTION, 0UL);
+    SendScintilla(SCI_SETMOUSESELECTIONRECTANGULARSWITCH, 0UL);
 
     // The control is told to report only the moments before a change. With
     // the reports after a change, QScintilla's accessibility support counts
@@ -425,15 +424,20 @@ QString SourceEditor::selText() const
     return QString::fromUtf8(p, to - from);
 }
 
-void SourceEditor::setSelText(const QString &text)
+long SourceEditor::replaceRange(long from, long to, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    const long from = SendScintilla(SCI_GETSELECTIONSTART);
-    SendScintilla(SCI_TARGETFROMSELECTION);
+    SendScintilla(SCI_SETTARGETRANGE, static_cast<unsigned long>(from), to);
     // Replacing the target takes a length, so NUL characters and line breaks
     // arrive as they are.
     SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(bytes.size()), bytes.constData());
-    const long caret = from + bytes.size();
+    return from + static_cast<long>(bytes.size());
+}
+
+void SourceEditor::setSelText(const QString &text)
+{
+    const long caret =
+        replaceRange(SendScintilla(SCI_GETSELECTIONSTART), SendScintilla(SCI_GETSELECTIONEND), text);
     SendScintilla(SCI_SETSEL, static_cast<unsigned long>(caret), caret);
     signalChanges();
 }
@@ -451,66 +455,6 @@ qsizetype SourceEditor::crCountBefore(qsizetype pos) const
     }
     const auto *p = reinterpret_cast<const char *>(SendScintilla(SCI_GETRANGEPOINTER, 0UL, byte));
     return countCr(p, static_cast<std::size_t>(byte));
-}
-
-void SourceEditor::setWindowShortcuts(const QList<QKeySequence> &keys) { m_windowShortcuts = keys; }
-
-bool SourceEditor::event(QEvent *e)
-{
-    if (e->type() == QEvent::ShortcutOverride) {
-        auto *ke = static_cast<QKeyEvent *>(e);
-        if (m_windowShortcuts.contains(QKeySequence(ke->keyCombination()))) {
-            // Not claimed: the window's shortcut runs instead of the control's binding.
-            e->ignore();
-            return true;
-        }
-    }
-    const bool handled = QsciScintilla::event(e);
-    signalChanges();
-    return handled;
-}
-
-void SourceEditor::keyPressEvent(QKeyEvent *e)
-{
-    // The control's own clipboard keys (Shift+Delete, Shift+Insert, Ctrl+Insert
-    // and the like) go through the window's commands, so line breaks stay
-    // exact and the change handling runs.
-    if (e->matches(QKeySequence::Cut)) {
-        emit cutRequested();
-    } else if (e->matches(QKeySequence::Copy)) {
-        emit copyRequested();
-    } else if (e->matches(QKeySequence::Paste)) {
-        emit pasteRequested();
-    } else if (e->matches(QKeySequence::SelectAll)) {
-        emit selectAllRequested();
-    } else if (e->matches(QKeySequence::Undo) || e->matches(QKeySequence::Redo)) {
-        // Ctrl+Z belongs to the window; the control never sees it as undo.
-    } else {
-        QsciScintilla::keyPressEvent(e);
-        return;
-    }
-    e->accept();
-}
-
-void SourceEditor::keyReleaseEvent(QKeyEvent *e)
-{
-    QsciScintilla::keyReleaseEvent(e);
-    emit keyReleased();
-}
-
-void SourceEditor::contextMenuEvent(QContextMenuEvent *e)
-{
-    const bool hasSelection = SendScintilla(SCI_GETSELECTIONEMPTY) == 0;
-    QMenu menu(this);
-    menu.addAction(tr("&Cofnij"), this, &QsciScintilla::undo)->setEnabled(isUndoAvailable());
-    menu.addSeparator();
-    menu.addAction(tr("Wy&tnij"), this, &SourceEditor::cutRequested)->setEnabled(hasSelection);
-    menu.addAction(tr("&Kopiuj"), this, &SourceEditor::copyRequested)->setEnabled(hasSelection);
-    menu.addAction(tr("&Wklej"), this, &SourceEditor::pasteRequested);
-    menu.addAction(tr("&Usuń"), this, &SourceEditor::deleteRequested)->setEnabled(hasSelection);
-    menu.addSeparator();
-    menu.addAction(tr("Zaznacz w&szystko"), this, &SourceEditor::selectAllRequested);
-    menu.exec(e->globalPos());
 }
 
 } // namespace kesto

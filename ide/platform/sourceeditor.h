@@ -78,7 +78,11 @@ signals:
     void pasteRequested();
     void deleteRequested();
     void selectAllRequested();
-    // Files (or other URLs) were dropped on the editor: the window opens them.
+    // A middle click at `position` (characters): X programs paste the
+    // primary selection there. The window asks the system for it.
+    void selectionPasteRequested(qsizetype position);
+    // Files (or other URLs) dropped on the text: they are not inserted; the
+    // window opens them.
     void urlsDropped(const QList<QUrl> &urls);
 
 public slots:
@@ -90,8 +94,20 @@ protected:
     void keyPressEvent(QKeyEvent *e) override;
     void keyReleaseEvent(QKeyEvent *e) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dragMoveEvent(QDragMoveEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
 
 private:
+    void bindPlainTextKeys();
+    void dropText(QDropEvent *e);
+    // Replaces the bytes from..to with `text` exactly as given; returns where
+    // the new text ends. The change is signalled by the caller.
+    long replaceRange(long from, long to, const QString &text);
     void onModified(int position, int type, int length);
     void configureDocument();
     void configureView();

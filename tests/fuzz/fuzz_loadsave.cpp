@@ -8,6 +8,7 @@
 #include "codepage.h"
 #include "modotworz.h"
 #include "modzapisz.h"
+#include "platform/filewriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,7 +49,7 @@ std::string openThenSave(const QString &path)
     CHECK(read.ok);
     const modZapisz::Encoded encoded = modZapisz::encodeSourceText(read.utf8);
     CHECK(encoded.unmappable == 0); // a loaded text always fits Windows-1250
-    CHECK(modZapisz::writeFileAtomically(path, encoded.bytes));
+    CHECK(writeWholeFile(path, encoded.bytes));
     const std::string disk = readRaw(path);
     CHECK(disk == encoded.bytes);
     // The temporary file of the save is gone: the folder holds the one file.

@@ -1,0 +1,480 @@
+// The file writer in real processes on real files: each save situation keeps
+// the file's owner, group, mode, links, extended attributes and ACL, as root and
+// as an unprivileged user; saves killed at any moment leave the old content
+// or the new, whole, or are put right at the next start.
+//
+// The saves run in a child: this program started again with
+// `--save PATH BYTES SAVES [FILE-SIZE-LIMIT]`, which opens PATH in a real
+// window, puts a text of about BYTES in, prints "saving" and saves SAVES times.
+
+#include "modzapisz.h"
+#include "platform/filewriter.h"
+#include "platform/statedir.h"
+#include "testsupport.h"
+#include "unprivileged.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace kesto;
+
+namespace {
+
+const QByteArray oldBytes = QByteArray("old text \xB9\r\n").repeated(100);
+constexpr qint64 bigSave = 20 << 20;
+
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+QStringList listing(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+// The child's text: lines with Polish letters, about `bytes` long.
+QString newText(qint64 bytes)
+{
+    QString block;
+    for (int n = 0; n < 1000; ++n)
+        block += QStringLiteral("\tld a,%1 ; zażółć gęślą jaźń\r\n").arg(n);
+    return block.repeated(static_cast<qsizetype>(bytes / block.size() + 1));
+}
+
+QByteArray newBytes(qint64 bytes)
+{
+    return QByteArray::fromStdString(modZapisz::encodeSourceText(newText(bytes).toStdString()).bytes);
+}
+
+int saveChild(const QString &path, qint64 bytes, int saves, qint64 fileSizeLimit)
+{
+    ScriptedPlatform platform;
+    EditorWin win(platform);
+    win.openFile(path);
+    win.txtEdit->setText(newText(bytes));
+    if (fileSizeLimit > 0) {
+        // The first write past the limit ends the process (SIGXFSZ), in the
+        // middle of the save, and leaves no core file.
+        const struct rlimit noCore {
+            0, 0
+        };
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::signal(SIGXFSZ, SIG_DFL);
+        const struct rlimit limit {
+            static_cast<rlim_t>(fileSizeLimit), RLIM_INFINITY
+        };
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::fputs("saving\n", stdout);
+    std::fflush(stdout);
+    bool saved = true;
+    for (int n = 0; n < saves; ++n)
+        saved = win.mnuZapisz() && saved;
+    for (const ShownBox &box : platform.boxes)
+        std::printf("box: %s\n", qPrintable(box.text));
+    std::puts(saved ? "saved" : "not saved");
+    return saved && platform.boxes.isEmpty() ? 0 : 1;
+}
+
+// Starts a save child as root and returns once it is about to save.
+bool startSaving(QProcess &child, const QString &cwd, const QString &path, qint64 bytes,
+                 qint64 fileSizeLimit = 0)
+{
+    child.setWorkingDirectory(cwd);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--save"), path, QString::number(bytes), QStringLiteral("1"),
+                 QString::number(fileSizeLimit)});
+    while (!child.canReadLine()) {
+        if (!child.waitForReadyRead(60'000))
+            return false;
+    }
+    return child.readLine() == "saving\n";
+}
+
+const char *const aclName = "system.posix_acl_access";
+
+QByteArray attribute(const QString &path, const char *name)
+{
+    char value[256];
+    const ssize_t n = ::getxattr(native(path).constData(), name, value, sizeof value);
+    return n < 0 ? QByteArray("<none>") : QByteArray(value, static_cast<qsizetype>(n));
+}
+
+// A POSIX ACL, in the file system's own format, that names user 1234 beside
+// the entries the mode gives.
+QByteArray aclFor(int mode)
+{
+    QByteArray acl;
+    const auto put = [&acl](quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            acl += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    put(2, 4); // version
+    const quint32 none = 0xFFFFFFFF;
+    const quint32 entries[][3] = {{0x01, quint32(mode >> 6) & 7, none}, // owner
+                                  {0x02, 4, 1234},                      // user 1234: read
+                                  {0x04, quint32(mode >> 3) & 7, none}, // group
+                                  {0x10, quint32(mode >> 3) & 7, none}, // mask
+                                  {0x20, quint32(mode) & 7, none}};     // others
+    for (const auto &e : entries) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(e[2], 4);
+    }
+    return acl;
+}
+
+// What unfinished saves leave in the program's own folder.
+QStringList stateFiles() { return listing(stateDirectory()); }
+
+// A folder for the save child: its settings file, and the document.
+struct Workspace {
+    Workspace()
+    {
+        ::chmod(native(dir.path()).constData(), 0755);
+        writeFile(dir.filePath(QStringLiteral("kestoide.ini")), "1\r\n");
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QStringList leftovers() const
+    {
+        QStringList names = listing(dir.path());
+        names.removeAll(QStringLiteral("kestoide.ini"));
+        names.removeAll(QStringLiteral("prog.asm"));
+        names.removeAll(QStringLiteral("other name.asm"));
+        return names;
+    }
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+class TestFileWriter : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void eachSaveKeepsTheFileAsItWas_data();
+    void eachSaveKeepsTheFileAsItWas();
+    void namedTemporaryLeftoverIsRemovedByTheNextSave();
+    void replaceKilledAtAnyMomentLeavesOldOrNewWhole();
+    void inPlaceKilledAtAnyMomentIsPutRightAtNextStart();
+    void repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs();
+
+private:
+    QTemporaryDir m_stateHome;
+};
+
+void TestFileWriter::initTestCase()
+{
+    // The program's own folder for backups and records, apart from the user's;
+    // the save children inherit it.
+    QVERIFY(m_stateHome.isValid());
+    qputenv("XDG_STATE_HOME", native(m_stateHome.path()));
+}
+
+void TestFileWriter::eachSaveKeepsTheFileAsItWas_data()
+{
+    QTest::addColumn<uint>("user");  // who saves
+    QTest::addColumn<uint>("owner"); // of the file, user and group
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<uint>("folderOwner");
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("links");
+    QTest::addColumn<bool>("symlink"); // the document is a symbolic link to the file
+    QTest::addColumn<bool>("inPlace"); // the file keeps its inode
+    const uint root = 0, nobody = 65534, other = 1234;
+    // clang-format off
+    QTest::newRow("root: own file, set-group-ID") << root << root << 02664 << root << 0755 << 1 << false << false;
+    QTest::newRow("root: another user's set-user-ID file") << root << other << 04750 << root << 0755 << 1 << false << false;
+    QTest::newRow("root: two hard links") << root << other << 0640 << root << 0755 << 2 << false << true;
+    QTest::newRow("root: through a symbolic link") << root << other << 0600 << root << 0755 << 1 << true << false;
+    QTest::newRow("nobody: own file") << nobody << nobody << 0640 << nobody << 0755 << 1 << false << false;
+    QTest::newRow("nobody: root's file it may write") << nobody << root << 0666 << nobody << 0755 << 1 << false << true;
+    QTest::newRow("nobody: folder it may not write") << nobody << nobody << 0644 << root << 0755 << 1 << false << true;
+    QTest::newRow("nobody: two hard links") << nobody << nobody << 0600 << nobody << 0700 << 2 << false << true;
+    // clang-format on
+}
+
+void TestFileWriter::eachSaveKeepsTheFileAsItWas()
+{
+    QFETCH(uint, user);
+    QFETCH(uint, owner);
+    QFETCH(int, mode);
+    QFETCH(uint, folderOwner);
+    QFETCH(int, folderMode);
+    QFETCH(int, links);
+    QFETCH(bool, symlink);
+    QFETCH(bool, inPlace);
+    if (::geteuid() != 0)
+        QSKIP("gives files to other users: needs root");
+    Workspace w;
+    const QString folder = w.path(QStringLiteral("work"));
+    const QString file = folder + QStringLiteral("/prog.asm");
+    QVERIFY(QDir().mkdir(folder));
+    QVERIFY(writeFile(file, oldBytes));
+    QCOMPARE(::chown(native(file).constData(), owner, owner), 0);
+    QCOMPARE(::chmod(native(file).constData(), static_cast<mode_t>(mode)), 0);
+    const bool attributes = ::setxattr(native(file).constData(), "user.kesto", "keep me", 7, 0) == 0;
+    const QByteArray acl = aclFor(mode);
+    const bool acls = ::setxattr(native(file).constData(), aclName, acl.constData(),
+                                 static_cast<size_t>(acl.size()), 0) == 0;
+    const QString second = folder + QStringLiteral("/second name.asm");
+    if (links == 2)
+        QCOMPARE(::link(native(file).constData(), native(second).constData()), 0);
+    QString document = file;
+    if (symlink) {
+        document = folder + QStringLiteral("/link.asm");
+        QVERIFY(QFile::link(QStringLiteral("prog.asm"), document));
+    }
+    QCOMPARE(::chown(native(folder).constData(), folderOwner, folderOwner), 0);
+    QCOMPARE(::chmod(native(folder).constData(), static_cast<mode_t>(folderMode)), 0);
+    QTemporaryDir stateHome;
+    QCOMPARE(::chown(native(stateHome.path()).constData(), user, user), 0);
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome.path());
+    struct stat before {};
+    QCOMPARE(::stat(native(file).constData(), &before), 0);
+    const QStringList names = listing(folder);
+    // Held open, the old file keeps its inode number from a new file's use.
+    QFile held(file);
+    QVERIFY(held.open(QIODevice::ReadOnly));
+
+    // Two saves: after the first, the file is the document's own again and
+    // the second has nothing to ask.
+    const QStringList args{QStringLiteral("--save"), document, QStringLiteral("3000"), QStringLiteral("2")};
+    if (user == 0) {
+        QProcess child;
+        QProcessEnvironment all = QProcessEnvironment::systemEnvironment();
+        all.insert(env);
+        child.setProcessEnvironment(all);
+        child.setWorkingDirectory(w.dir.path());
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), args);
+        QVERIFY(child.waitForFinished(60'000));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 child.readAll().constData());
+    } else {
+        const NobodyRun run = runCopyAsNobody(args, w.dir.path(), env);
+        if (!run.skipReason.isEmpty())
+            QSKIP(qPrintable(run.skipReason));
+        QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.output));
+    }
+
+    QCOMPARE(readAll(file), newBytes(3000));
+    struct stat after {};
+    QCOMPARE(::stat(native(file).constData(), &after), 0);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+    QCOMPARE(after.st_nlink, before.st_nlink);
+    QCOMPARE(after.st_ino == before.st_ino, inPlace);
+    if (attributes)
+        QCOMPARE(attribute(file, "user.kesto"), QByteArray("keep me"));
+    if (acls)
+        QCOMPARE(attribute(file, aclName), acl);
+    if (links == 2)
+        QCOMPARE(readAll(second), newBytes(3000));
+    if (symlink)
+        QCOMPARE(QFileInfo(document).symLinkTarget(), file);
+    QCOMPARE(listing(folder), names); // no temporary file, no backup
+    QCOMPARE(listing(stateHome.filePath(QStringLiteral("kestoide"))), QStringList());
+    if (!attributes || !acls)
+        QSKIP(
+            "the temporary folder's file system has no user extended attributes or no ACLs: the rest holds");
+}
+
+void TestFileWriter::namedTemporaryLeftoverIsRemovedByTheNextSave()
+{
+    // Where the file system has no unnamed temporary files, a killed save
+    // leaves a named one; the next save of that file removes it, but not the
+    // one of a save still running in another instance.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prog.asm"));
+    const QString leftover = dir.filePath(QStringLiteral(".prog.asm.kestoide-tmp-abcd1234"));
+    const QString running = dir.filePath(QStringLiteral(".prog.asm.kestoide-tmp-efgh5678"));
+    const QString otherFiles = dir.filePath(QStringLiteral(".other.asm.kestoide-tmp-abcd1234"));
+    for (const QString &p : {path, leftover, running, otherFiles})
+        QVERIFY(writeFile(p, oldBytes));
+    const int held = ::open(native(running).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+
+    QStringList during;
+    WriteOptions named;
+    named.unnamedTemporary = false;
+    const WriteResult r = writeFile(
+        path,
+        [&](const ByteSink &sink) {
+            during = listing(dir.path());
+            return sink("new\r\n");
+        },
+        named);
+    ::close(held);
+    QCOMPARE(r.status, WriteStatus::Written);
+    QCOMPARE(r.way, WriteWay::Replace);
+    QCOMPARE(readAll(path), QByteArray("new\r\n"));
+    // While it ran, its own temporary file was there, named after the target.
+    for (const QString &name : {QStringLiteral("prog.asm"), QStringLiteral(".prog.asm.kestoide-tmp-efgh5678"),
+                                QStringLiteral(".other.asm.kestoide-tmp-abcd1234")})
+        QVERIFY(during.removeOne(name));
+    QCOMPARE(during.size(), 1);
+    QVERIFY(during[0].startsWith(u".prog.asm.kestoide-tmp-"));
+    QCOMPARE(listing(dir.path()),
+             QStringList({QStringLiteral(".other.asm.kestoide-tmp-abcd1234"),
+                          QStringLiteral(".prog.asm.kestoide-tmp-efgh5678"), QStringLiteral("prog.asm")}));
+}
+
+void TestFileWriter::replaceKilledAtAnyMomentLeavesOldOrNewWhole()
+{
+    Workspace w;
+    const QString path = w.path(QStringLiteral("prog.asm"));
+    const QByteArray saved = newBytes(bigSave);
+    QVERIFY(writeFile(path, oldBytes));
+    // One whole save, to learn how long a save takes here.
+    QProcess first;
+    QVERIFY(startSaving(first, w.dir.path(), path, bigSave));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(first.waitForFinished(60'000) && first.exitCode() == 0);
+    const qint64 took = clock.elapsed();
+    QCOMPARE(readAll(path), saved);
+
+    // Killed from the start of the save to past its end; the first
+    // round ends half-way through writing for sure (the file size limit).
+    const int rounds = 8;
+    int old = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QVERIFY(writeFile(path, oldBytes));
+        QProcess child;
+        QVERIFY(startSaving(child, w.dir.path(), path, bigSave, round == 0 ? bigSave / 2 : 0));
+        if (round > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(took * (round - 1) / (rounds - 3)));
+            child.kill();
+        }
+        QVERIFY(child.waitForFinished(60'000));
+        const QByteArray now = readAll(path);
+        QVERIFY2(now == oldBytes || now == saved, qPrintable(QStringLiteral("round %1").arg(round)));
+        old += now == oldBytes ? 1 : 0;
+        // Only a kill between naming the unnamed file and renaming it leaves one behind.
+        const QStringList left = w.leftovers();
+        QVERIFY2(left.isEmpty() || (left.size() == 1 && left[0].startsWith(u".prog.asm.kestoide-tmp-")),
+                 qPrintable(left.join(u' ')));
+    }
+    QVERIFY(old >= 1);
+    qInfo("a save took %lld ms; %d of %d killed saves left the old file", took, old, rounds);
+}
+
+void TestFileWriter::inPlaceKilledAtAnyMomentIsPutRightAtNextStart()
+{
+    // A second name makes every save rewrite the file in place.
+    Workspace w;
+    const QString path = w.path(QStringLiteral("prog.asm"));
+    const QString other = w.path(QStringLiteral("other name.asm"));
+    const QByteArray saved = newBytes(bigSave);
+    QVERIFY(writeFile(path, oldBytes));
+    QCOMPARE(::link(native(path).constData(), native(other).constData()), 0);
+    QProcess first;
+    QVERIFY(startSaving(first, w.dir.path(), path, bigSave));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(first.waitForFinished(60'000) && first.exitCode() == 0);
+    const qint64 took = clock.elapsed();
+    QCOMPARE(readAll(other), saved);
+
+    const int rounds = 8;
+    int cutShort = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QFile reset(path); // in place, so that both names keep the file
+        QVERIFY(reset.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                reset.write(oldBytes) == oldBytes.size());
+        reset.close();
+        QProcess child;
+        QVERIFY(startSaving(child, w.dir.path(), path, bigSave, round == 0 ? bigSave / 2 : 0));
+        if (round > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(took * (round - 1) / (rounds - 3)));
+            child.kill();
+        }
+        QVERIFY(child.waitForFinished(60'000));
+        const QByteArray now = readAll(path);
+        QVERIFY2(now == oldBytes || saved.startsWith(now), qPrintable(QStringLiteral("round %1").arg(round)));
+        cutShort += now != oldBytes && now != saved ? 1 : 0;
+
+        // The next start: old or new, whole, under both names; nothing left over.
+        WindowFixture start;
+        start.open();
+        QCOMPARE(start.platform.unexpectedBoxes, 0);
+        QVERIFY(start.platform.boxes.isEmpty());
+        const QByteArray repaired = readAll(path);
+        QVERIFY2(repaired == oldBytes || repaired == saved,
+                 qPrintable(QStringLiteral("round %1").arg(round)));
+        QCOMPARE(readAll(other), repaired);
+        QCOMPARE(w.leftovers(), QStringList());
+        QCOMPARE(stateFiles(), QStringList());
+    }
+    QVERIFY(cutShort >= 1);
+    qInfo("an in-place save took %lld ms; %d of %d killed saves were cut short", took, cutShort, rounds);
+}
+
+void TestFileWriter::repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs()
+{
+    Workspace w;
+    const QString path = w.path(QStringLiteral("prog.asm"));
+    QVERIFY(writeFile(path, oldBytes));
+    QCOMPARE(::link(native(path).constData(), native(w.path(QStringLiteral("other name.asm"))).constData()),
+             0);
+    QProcess child;
+    QVERIFY(startSaving(child, w.dir.path(), path, 200'000, 100'000));
+    QVERIFY(child.waitForFinished(60'000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(QFileInfo(path).size(), qint64(100'000));
+    const QStringList left = w.leftovers();
+    QCOMPARE(left.size(), 1);
+    const QString backup = w.path(left[0]);
+    QVERIFY(left[0].startsWith(u"prog.asm.kestoide-backup-"));
+    // Someone else writes the file before the program starts again.
+    QVERIFY(writeFile(path, "theirs\r\n"));
+
+    WindowFixture start;
+    start.open();
+    QCOMPARE(start.platform.boxes.size(), 1);
+    const ShownBox &box = start.platform.boxes[0];
+    QCOMPARE(box.text,
+             QStringLiteral("Zapis pliku ") + path +
+                 QStringLiteral(" został przerwany, a plik zmienił się od tego czasu, więc pozostał "
+                                "bez zmian. Jego treść sprzed przerwanego zapisu jest w pliku ") +
+                 backup + u'.');
+    QCOMPARE(box.buttons, kesto::Buttons::Ok);
+    QCOMPARE(box.icon, kesto::Icon::Exclamation);
+    QCOMPARE(box.title, QStringLiteral("KESTOIDE"));
+    QCOMPARE(readAll(path), QByteArray("theirs\r\n"));
+    QCOMPARE(readAll(backup), oldBytes);
+    QCOMPARE(stateFiles(), QStringList());
+    // Told once: the next start has nothing to say.
+    WindowFixture again;
+    again.open();
+    QVERIFY(again.platform.boxes.isEmpty());
+    QVERIFY(QFile::remove(backup));
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() >= 5 && args[1] == u"--save")
+        return saveChild(args[2], args[3].toLongLong(), args[4].toInt(), args.value(5).toLongLong());
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestFileWriter test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_filewriter.moc"

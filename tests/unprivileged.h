@@ -1,0 +1,68 @@
+#pragma once
+// Runs this test program again as user nobody: the tests run as root, and
+// root ignores permission bits.
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+struct NobodyRun {
+    QString skipReason; // set when it could not run as nobody at all
+    bool finished = false;
+    int exitCode = -1;
+    QString output; // stdout and stderr
+};
+
+// Runs a copy of this program as nobody, with `arguments`, in `workingDir`
+// (by default the copy's folder, which nobody may not write). The copy lies
+// in a folder nobody may enter: the build tree may be out of its reach.
+// `environment` adds to the inherited one.
+inline NobodyRun runCopyAsNobody(const QStringList &arguments, const QString &workingDir = {},
+                                 const QProcessEnvironment &environment = {})
+{
+    NobodyRun r;
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty()) {
+        r.skipReason = QStringLiteral("runs as root, and without setpriv it cannot drop to an "
+                                      "unprivileged user; root ignores permission bits");
+        return r;
+    }
+    QTemporaryDir bin;
+    const QString copy = bin.filePath(QCoreApplication::applicationName());
+    const auto rx = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                    QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                    QFileDevice::ExeOther;
+    if (!QFile::setPermissions(bin.path(), rx) ||
+        !QFile::copy(QCoreApplication::applicationFilePath(), copy) || !QFile::setPermissions(copy, rx)) {
+        r.skipReason = QStringLiteral("cannot copy the test program for user nobody");
+        return r;
+    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
+    env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
+    env.insert(environment);
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(workingDir.isEmpty() ? bin.path() : workingDir);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(setpriv, QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                 QStringLiteral("--clear-groups"), QStringLiteral("--"), copy} +
+                         arguments);
+    if (!p.waitForFinished(120'000)) {
+        p.kill();
+        p.waitForFinished();
+        r.output = QStringLiteral("the unprivileged run did not finish");
+        return r;
+    }
+    r.output = QString::fromLocal8Bit(p.readAll());
+    if (p.exitStatus() == QProcess::NormalExit && (p.exitCode() == 126 || p.exitCode() == 127)) {
+        r.skipReason = QStringLiteral("user nobody cannot run the test program here: ") + r.output;
+        return r;
+    }
+    r.finished = p.exitStatus() == QProcess::NormalExit;
+    r.exitCode = p.exitCode();
+    return r;
+}
