@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -34,6 +35,7 @@ private slots:
     void failedReplacementKeepsOldText();
     void chunkedReplacementKeepsBreaksAcrossChunkEnds();
     void replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo();
+    void keyPressedDuringReplacementWaitsForItsEnd();
     void loadedFileCountsMatchNaiveCounts_data();
     void loadedFileCountsMatchNaiveCounts();
 };
@@ -401,6 +403,32 @@ void TestSourceEditor::replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo()
     QCOMPARE(e.text(), QStringLiteral("nowy\r\n"));
     QCOMPARE(e.length(), 6);
     QVERIFY(!e.isUndoAvailable());
+}
+
+// The window takes no input while a file loads: a key pressed meanwhile
+// waits, and lands in the whole new text, never in half of it or in the old.
+void TestSourceEditor::keyPressedDuringReplacementWaitsForItsEnd()
+{
+    SourceEditor e;
+    e.setText(QStringLiteral("stary"));
+    int calls = 0;
+    QVERIFY(e.replaceText([&](TextChunk &chunk) {
+        if (++calls > 2)
+            return 0;
+        if (calls == 2) {
+            QCoreApplication::postEvent(
+                &e, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
+            QCoreApplication::postEvent(
+                &e, new QKeyEvent(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
+        }
+        chunk.utf8 = calls == 1 ? "nowy " : "tekst";
+        chunk.utf16Units = 5;
+        chunk.loneLf = 0;
+        return 1;
+    }));
+    QCOMPARE(e.text(), QStringLiteral("nowy tekst"));
+    QCoreApplication::processEvents();
+    QCOMPARE(e.text(), QStringLiteral("xnowy tekst"));
 }
 
 void TestSourceEditor::loadedFileCountsMatchNaiveCounts_data()
