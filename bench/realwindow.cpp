@@ -112,7 +112,10 @@ long cpuTicks(pid_t pid)
     std::string line;
     std::getline(stat, line);
     // Fields after the command name, which may hold blanks, closed by ')'.
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos || close + 2 > line.size())
+        return -1; // the process is gone
+    std::istringstream rest(line.substr(close + 2));
     std::string field;
     long utime = 0, stime = 0;
     for (int i = 3; i <= 15 && rest >> field; ++i) {
@@ -132,7 +135,7 @@ void waitIdle(pid_t pid, double timeout = heavyTimeout)
     const double deadline = now() + timeout;
     long last = cpuTicks(pid);
     int quiet = 0;
-    while (quiet < 6 && now() < deadline) {
+    while (quiet < 6 && last >= 0 && now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const long ticks = cpuTicks(pid);
         quiet = ticks - last <= 1 ? quiet + 1 : 0;
@@ -162,7 +165,6 @@ struct Files {
 
 struct Editor {
     virtual ~Editor() = default;
-    virtual const char *name() const = 0;
     // Starts the program with nothing open; the moment the window shows.
     virtual double start(Process &p) = 0;
     // Opens the file in a fresh process; when `timed`, returns the seconds
@@ -183,7 +185,6 @@ public:
     Kesto(xdriver::Session &x, std::string program, bool byArgument)
         : m_x(x), m_program(std::move(program)), m_byArgument(byArgument)
     {}
-    const char *name() const override { return "KESTO IDE"; }
     double start(Process &p) override
     {
         double t0 = 0, at = 0;
@@ -244,7 +245,6 @@ private:
 class Scite : public Editor {
 public:
     explicit Scite(xdriver::Session &x) : m_x(x) {}
-    const char *name() const override { return "SciTE"; }
     double start(Process &p) override { return launchWith(p, {}, "(Untitled) - SciTE"); }
     double open(Process &p, const Files &f, bool timed) override
     {
