@@ -106,6 +106,7 @@ void EditorWin::adoptFile(const QString &path, bool untitled)
     writeCaption();
     doc.docChanged = false;
     doc.docUntitled = untitled;
+    dropRecoveryCopy();
 }
 
 void EditorWin::mnuZakoncz() { queryClose(doc.exitCancel); }
@@ -113,11 +114,13 @@ void EditorWin::mnuZakoncz() { queryClose(doc.exitCancel); }
 void EditorWin::queryClose(bool &cancel)
 {
     if (!doc.docChanged) {
+        endRecovery();
         m_platform.endProcess();
         return;
     }
     setStatus(QStringLiteral("Zamykanie"));
     if (maybeSave()) {
+        endRecovery();
         m_platform.endProcess();
         return;
     }

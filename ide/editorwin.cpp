@@ -76,6 +76,7 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     setWindowTitle(QStringLiteral("KESTO IDE"));
     createControls();
     createActions();
+    setUpRecovery();
     resize(toPixels(initialClientWidth, logicalDpiX()),
            toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
     startUp();

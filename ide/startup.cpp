@@ -59,6 +59,7 @@ void EditorWin::startUp()
 
 void EditorWin::startSession(const QString &fileToOpen)
 {
+    offerRecovery();
     if (!fileToOpen.isEmpty())
         openFile(fileToOpen);
 }

@@ -30,9 +30,11 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 class WindowFixture {
 public:
     explicit WindowFixture(const QByteArray *settings = nullptr, bool createSettings = true)
-        : m_oldCwd(QDir::currentPath())
+        : m_oldCwd(QDir::currentPath()), m_oldStateHome(qgetenv("XDG_STATE_HOME"))
     {
         QDir::setCurrent(dir.path());
+        // Recovery copies go to a folder of the test's own, never the user's.
+        qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
         if (createSettings)
             writeFile(dir.filePath(QStringLiteral("kestoide.ini")),
                       settings ? *settings : QByteArray("1\r\n"));
@@ -41,6 +43,7 @@ public:
     {
         win.reset();
         QDir::setCurrent(m_oldCwd);
+        qputenv("XDG_STATE_HOME", m_oldStateHome);
     }
     kesto::EditorWin &open()
     {
@@ -50,9 +53,11 @@ public:
     QString path(const QString &name) const { return dir.filePath(name); }
 
     QTemporaryDir dir;
+    QTemporaryDir stateHome;
     ScriptedPlatform platform;
     std::unique_ptr<kesto::EditorWin> win;
 
 private:
     QString m_oldCwd;
+    QByteArray m_oldStateHome;
 };
