@@ -149,7 +149,6 @@ void typeWhileCopyIsWritten(benchmark::State &state, std::string size)
     SourceEditor *e = w.win.txtEdit;
     e->setSelStart(e->length());
     QTest::keyClick(e, Qt::Key_A);
-    QCoreApplication::processEvents();
     for (auto _ : state) {
         w.win.recoveryKeeper.waitIdle();
         w.win.writeRecoveryCopy();
@@ -170,9 +169,9 @@ void typeWhileCopyIsWritten(benchmark::State &state, std::string size)
 void recoverySnapshot(benchmark::State &state, std::string size)
 {
     OpenedWindow w(size);
+    // As in use, the writer holds storage for the text by the time it is taken.
     QTest::keyClick(w.win.txtEdit, Qt::Key_A);
-    // As after a first change in use: the writer makes room for the copy.
-    QCoreApplication::processEvents();
+    w.win.writeRecoveryCopy();
     for (auto _ : state) {
         w.win.recoveryKeeper.waitIdle();
         QElapsedTimer t;

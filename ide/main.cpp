@@ -3,7 +3,6 @@
 #include "platform/qtplatform.h"
 
 #include <QApplication>
-#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -16,7 +15,6 @@ int main(int argc, char *argv[])
     kesto::QtPlatform platform;
     kesto::EditorWin window(platform);
     window.show();
-    // Its questions come up over the window, once it is on the screen.
-    QTimer::singleShot(0, &window, [&window] { window.startSession(QString()); });
+    window.startSession(QString());
     return QApplication::exec();
 }

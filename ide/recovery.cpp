@@ -99,17 +99,18 @@ void EditorWin::scheduleRecoveryCopy()
 {
     // Not restarted by later changes: a throttle, not a wait for a pause in
     // the typing, which may never come.
-    if (!doc.docChanged || recoveryTimer.isActive())
+    if (!doc.docChanged)
         return;
-    recoveryTimer.start();
-    // The writer makes room for the text (and what may be typed until the
-    // copy is taken) meanwhile. Not for a text the program put in itself
-    // (Open, New): that is clean again before this runs.
-    QTimer::singleShot(0, this, [this] {
-        const std::size_t bytes = txtEdit->utf8Size();
-        if (doc.docChanged && recoveryKeeper.start())
-            recoveryKeeper.prepare(bytes + bytes / 8 + (std::size_t(64) << 10));
-    });
+    if (!recoveryTimer.isActive()) {
+        recoveryTimer.start();
+        // Nothing more for a first change: it may be the program's own text
+        // (Open, New), clean again at once.
+        return;
+    }
+    // Room for the text, and what may be typed until the copy is taken, is
+    // made by the writer meanwhile.
+    const std::size_t bytes = txtEdit->utf8Size();
+    recoveryKeeper.prepare(bytes + bytes / 8 + (std::size_t(64) << 10));
 }
 
 void EditorWin::writeRecoveryCopy()

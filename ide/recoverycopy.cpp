@@ -155,7 +155,7 @@ ReadResult readFile(const QString &path)
         return r;
     }
     const qint64 size = file.size();
-    if (size > qint64(headerSize + maxPathBytes + maxTextBytes)) {
+    if (static_cast<std::uint64_t>(size) > headerSize + maxPathBytes + maxTextBytes) {
         r.error = ReadError::TooLarge;
         return r;
     }

@@ -182,7 +182,7 @@ bool Store::claimLeftover()
 
 QString Store::setAside()
 {
-    const QString aside = m_folder + u'/' + m_id + QStringLiteral(".damaged");
+    QString aside = m_folder + u'/' + m_id + QStringLiteral(".damaged");
     if (::rename(native(copyPath()).constData(), native(aside).constData()) != 0)
         return {};
     return aside;

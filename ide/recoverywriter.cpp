@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -83,33 +84,23 @@ void Writer::write(Copy &&copy)
 
 void Writer::remove()
 {
-    std::optional<Copy> unwritten;
-    std::string spare;
     {
         const std::lock_guard lock(m_mutex);
         if (m_stop)
             return;
-        // A copy still waiting to be written need not be; nor is storage for
-        // the next one needed while the text is saved.
+        // A copy still waiting to be written need not be (the writer frees
+        // it, and the storage kept for the next one, off this thread).
         m_job = Job::Remove;
-        unwritten = std::move(m_copy);
-        m_copy.reset();
-        spare = std::move(m_spare);
-        m_spare = {};
         m_spareWanted = 0;
-        ++m_removals;
     }
     m_wake.notify_all();
-    // Freed outside the lock, so the writer never waits for it.
-    unwritten.reset();
-    spare = {};
 }
 
 std::string Writer::takeBuffer()
 {
     const std::lock_guard lock(m_mutex);
-    std::string buffer = std::move(m_spare);
-    m_spare = {};
+    std::string buffer;
+    std::swap(buffer, m_spare);
     return buffer;
 }
 
@@ -117,7 +108,8 @@ void Writer::prepare(std::size_t bytes)
 {
     {
         const std::lock_guard lock(m_mutex);
-        if (m_stop || m_spare.capacity() >= bytes)
+        // A copy on its way gives its storage back once it is written.
+        if (m_stop || m_spare.capacity() >= bytes || m_busy || m_job == Job::Write)
             return;
         m_spareWanted = bytes;
     }
@@ -153,66 +145,69 @@ void Writer::run()
     for (;;) {
         m_wake.wait_until(lock, refreshed + refreshEvery,
                           [this] { return m_job != Job::None || m_stop || m_spareWanted > 0; });
-        if (m_job == Job::None && m_spareWanted > 0 && !m_stop) {
+        // What was handed over is done before the end, unless abandoned.
+        if (m_job != Job::None)
+            doJob(lock);
+        else if (m_stop)
+            break;
+        else if (m_spareWanted > 0)
             makeSpare(lock);
-            continue;
-        }
-        if (m_job == Job::None) {
-            if (m_stop)
-                break;
+        if (Clock::now() >= refreshed + refreshEvery) {
+            lock.unlock();
 #ifdef Q_OS_UNIX
             // The lock's time shows hosts sharing this folder that the instance lives.
             ::futimens(m_lockFd, nullptr);
 #endif
             refreshed = Clock::now();
-            continue;
+            lock.lock();
         }
-        const Job job = m_job;
-        const unsigned removals = m_removals;
-        std::optional<Copy> copy = std::move(m_copy);
-        m_job = Job::None;
-        m_copy.reset();
-        m_busy = true;
-        lock.unlock();
-        if (job == Job::Write)
-            writeCopy(*copy);
-        else
-            removeCopy();
-        std::string text;
-        if (copy)
-            text = std::move(copy->text);
-        copy.reset();
-        lock.lock();
-        // The text's storage serves the next copy, unless the copy was
-        // removed meanwhile; a large text is freed here, not on the window's thread.
-        if (m_removals == removals && text.capacity() > m_spare.capacity()) {
-            text.clear();
-            std::swap(text, m_spare);
-        }
-        lock.unlock();
-        text = {};
-        lock.lock();
-        m_busy = false;
-        m_idle.notify_all();
     }
+    m_idle.notify_all();
+}
+
+void Writer::doJob(std::unique_lock<std::mutex> &lock)
+{
+    const Job job = std::exchange(m_job, Job::None);
+    std::optional<Copy> copy = std::exchange(m_copy, std::nullopt);
+    m_busy = true;
+    {
+        std::string storage;
+        if (job == Job::Remove)
+            std::swap(storage, m_spare);
+        lock.unlock();
+        if (job == Job::Remove) {
+            removeCopy();
+        } else if (copy) {
+            writeCopy(*copy);
+            // The text's storage serves the next copy.
+            storage = std::move(copy->text);
+            storage.clear();
+            lock.lock();
+            if (storage.capacity() > m_spare.capacity())
+                std::swap(storage, m_spare);
+            lock.unlock();
+        }
+        copy.reset();
+    } // large texts are freed here: outside the lock, off the window's thread
+    lock.lock();
+    m_busy = false;
     m_idle.notify_all();
 }
 
 void Writer::makeSpare(std::unique_lock<std::mutex> &lock)
 {
-    const std::size_t bytes = m_spareWanted;
-    const unsigned removals = m_removals;
-    m_spareWanted = 0;
+    const std::size_t bytes = std::exchange(m_spareWanted, 0);
     m_busy = true;
-    lock.unlock();
-    std::string spare;
-    spare.resize(bytes); // touches every page
-    spare.clear();
-    lock.lock();
-    if (m_removals == removals && spare.capacity() > m_spare.capacity())
-        std::swap(spare, m_spare);
-    lock.unlock();
-    spare = {};
+    {
+        std::string spare;
+        lock.unlock();
+        spare.resize(bytes); // touches every page
+        spare.clear();
+        lock.lock();
+        if (spare.capacity() > m_spare.capacity())
+            std::swap(spare, m_spare);
+        lock.unlock();
+    } // what is not kept is freed outside the lock
     lock.lock();
     m_busy = false;
     m_idle.notify_all();

@@ -44,7 +44,10 @@ public:
 private:
     enum class Job { None, Write, Remove };
 
+    // On the writer's thread. doJob() and makeSpare() are called with the
+    // lock held and return with it held; they let it go while they work.
     void run();
+    void doJob(std::unique_lock<std::mutex> &lock);
     void makeSpare(std::unique_lock<std::mutex> &lock);
     bool writeCopy(const Copy &copy);
     void removeCopy();
@@ -58,7 +61,6 @@ private:
     std::optional<Copy> m_copy; // for Job::Write
     std::string m_spare;        // see takeBuffer()
     std::size_t m_spareWanted = 0;
-    unsigned m_removals = 0; // storage made before a removal is not kept
     bool m_busy = false;
     bool m_stop = false;
     std::atomic<bool> m_abandoned{false};

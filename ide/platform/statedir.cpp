@@ -9,13 +9,13 @@ namespace kesto {
 QString stateDirectory()
 {
 #ifdef Q_OS_WIN
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
 #else
     // Qt 6.4 has no StateLocation; the XDG base directory rules apply.
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
-    const QString dir = base + QStringLiteral("/kestoide");
+    QString dir = base + QStringLiteral("/kestoide");
 #endif
     if (dir.isEmpty() || !QDir().mkpath(dir))
         return {};
