@@ -97,10 +97,10 @@ void EditorWin::setUpRecovery()
 
 void EditorWin::scheduleRecoveryCopy()
 {
-    // Not restarted by later changes: a throttle, not a wait for a pause in
-    // the typing, which may never come.
     if (!doc.docChanged)
         return;
+    // Not restarted by later changes: a throttle, not a wait for a pause in
+    // the typing, which may never come.
     if (!recoveryTimer.isActive()) {
         recoveryTimer.start();
         // Nothing more for a first change: it may be the program's own text
