@@ -15,6 +15,7 @@ void EditorWin::txtEditChange()
         doc.docChanged = true;
         doc.docCompiled = false;
     }
+    scheduleRecoveryCopy();
     showxy();
 }
 

@@ -145,6 +145,7 @@ void EditorWin::adoptFile(const QString &path, bool untitled)
     writeCaption();
     doc.docChanged = false;
     doc.docUntitled = untitled;
+    dropRecoveryCopy();
 }
 
 void EditorWin::mnuZakoncz() { queryClose(doc.exitCancel); }
@@ -152,11 +153,13 @@ void EditorWin::mnuZakoncz() { queryClose(doc.exitCancel); }
 void EditorWin::queryClose(bool &cancel)
 {
     if (!doc.docChanged) {
+        endRecovery();
         m_platform.endProcess();
         return;
     }
     setStatus(QStringLiteral("Zamykanie"));
     if (maybeSave()) {
+        endRecovery();
         m_platform.endProcess();
         return;
     }

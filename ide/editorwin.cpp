@@ -81,6 +81,7 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     createControls();
     createActions();
     acceptFileDrops();
+    setUpRecovery();
     resize(toPixels(initialClientWidth, logicalDpiX()),
            toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
     finishInterruptedSaves();

@@ -3,9 +3,11 @@
 #include "documentstate.h"
 #include "platform/fileidentity.h"
 #include "platform/platform.h"
+#include "recovery.h"
 
 #include <QMainWindow>
 #include <QRect>
+#include <QTimer>
 
 class QAction;
 class QLineEdit;
@@ -51,6 +53,10 @@ public:
     // The document's file as it was last read or written (none while untitled).
     FileIdentity diskFile;
     Menus menu{};
+    // The copy of unsaved text that outlives a crash (recovery.cpp), and the
+    // timer that takes it a little after a change.
+    RecoveryKeeper recoveryKeeper;
+    QTimer recoveryTimer;
 
 public slots:
     // File menu
@@ -90,9 +96,12 @@ public:
     // Opens `path` as Open opens a chosen file, unsaved-changes question
     // first: for a file named on the command line or dropped on the window.
     void openFile(const QString &path);
-    // What runs once the window is shown: a file named on the command line
-    // (empty for none) opens.
+    // What runs once the window is shown: the text an interrupted run left
+    // unsaved is offered back, then a file named on the command line (empty
+    // for none) opens.
     void startSession(const QString &fileToOpen);
+    // Takes the recovery copy of the unsaved text now; recoveryTimer calls it.
+    void writeRecoveryCopy();
 
 signals:
     // The first file of a drop, delivered once the drop is over.
@@ -132,6 +141,12 @@ private:
     void setStatus(const QString &text);
     // The unsaved-changes question; true when the caller may go on.
     bool maybeSave();
+    // The recovery copy (recovery.cpp).
+    void setUpRecovery();
+    void scheduleRecoveryCopy();
+    void dropRecoveryCopy(); // the unsaved text is saved or thrown away
+    void endRecovery();      // the process ends: no copy may stay or come back
+    void offerRecovery();
 
     Platform &m_platform;
 };

@@ -58,6 +58,7 @@ void EditorWin::startUp()
 
 void EditorWin::startSession(const QString &fileToOpen)
 {
+    offerRecovery();
     if (!fileToOpen.isEmpty())
         openFile(fileToOpen);
 }

@@ -65,7 +65,7 @@ load_polish_keys
 # --- start-up without kestoide.ini -----------------------------------------------
 cd "$cwd"
 log "starting $app/kestoide in $cwd (screen reader checks: $(a11y_on && echo on || echo off))"
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=$(a11y_on && echo 1 || echo 0) \
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=$(a11y_on && echo 1 || echo 0) XDG_STATE_HOME="$T/state" \
 XDG_RUNTIME_DIR=$(mkdir -m 700 "$T/run" && echo "$T/run") \
     "$app/kestoide" >"$T/program.log" 2>&1 &
 pid=$!

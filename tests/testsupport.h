@@ -44,9 +44,11 @@ inline QPoint pointBefore(kesto::SourceEditor &e, qsizetype pos)
 class WindowFixture {
 public:
     explicit WindowFixture(const QByteArray *settings = nullptr, bool createSettings = true)
-        : m_oldCwd(QDir::currentPath())
+        : m_oldCwd(QDir::currentPath()), m_oldStateHome(qgetenv("XDG_STATE_HOME"))
     {
         QDir::setCurrent(dir.path());
+        // Recovery copies go to a folder of the test's own, never the user's.
+        qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
         if (createSettings)
             writeFile(dir.filePath(QStringLiteral("kestoide.ini")),
                       settings ? *settings : QByteArray("1\r\n"));
@@ -55,20 +57,27 @@ public:
     {
         win.reset();
         QDir::setCurrent(m_oldCwd);
+        qputenv("XDG_STATE_HOME", m_oldStateHome);
     }
-    kesto::EditorWin &open()
+    // `stateHome` names the program's own folder when the test shares one
+    // with processes it started; otherwise the fixture has its own.
+    kesto::EditorWin &open(const QString &stateHome = {})
     {
+        if (!stateHome.isEmpty())
+            qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome));
         win = std::make_unique<kesto::EditorWin>(platform);
         return *win;
     }
     QString path(const QString &name) const { return dir.filePath(name); }
 
     QTemporaryDir dir;
+    QTemporaryDir stateHome;
     ScriptedPlatform platform;
     std::unique_ptr<kesto::EditorWin> win;
 
 private:
     QString m_oldCwd;
+    QByteArray m_oldStateHome;
 };
 
 // Opens `path` through the Open command, its dialog answered with the path;

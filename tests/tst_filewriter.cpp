@@ -410,7 +410,7 @@ void TestFileWriter::inPlaceKilledAtAnyMomentIsPutRightAtNextStart()
 
         // The next start: old or new, whole, under both names; nothing left over.
         WindowFixture start;
-        start.open();
+        start.open(m_stateHome.path());
         QCOMPARE(start.platform.unexpectedBoxes, 0);
         QVERIFY(start.platform.boxes.isEmpty());
         const QByteArray repaired = readAll(path);
@@ -444,7 +444,7 @@ void TestFileWriter::repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs()
     QVERIFY(writeFile(path, "theirs\r\n"));
 
     WindowFixture start;
-    start.open();
+    start.open(m_stateHome.path());
     QCOMPARE(start.platform.boxes.size(), 1);
     const ShownBox &box = start.platform.boxes[0];
     QCOMPARE(box.text,
@@ -460,7 +460,7 @@ void TestFileWriter::repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs()
     QCOMPARE(stateFiles(), QStringList());
     // Told once: the next start has nothing to say.
     WindowFixture again;
-    again.open();
+    again.open(m_stateHome.path());
     QVERIFY(again.platform.boxes.isEmpty());
     QVERIFY(QFile::remove(backup));
 }

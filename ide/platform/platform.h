@@ -13,7 +13,7 @@ class QWidget;
 namespace kesto {
 
 enum class Button { Ok, Cancel, Yes, No };
-enum class Buttons { Ok, OkCancel, YesNoCancel };
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class Icon { None, Exclamation, Information };
 
 // The common Open/Save dialog `dlgPlik`. FileName holds the current document

@@ -59,6 +59,12 @@ Button QtPlatform::messageBox(QWidget *parent, const QString &text, Buttons butt
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
         break;
+    case Buttons::YesNo:
+        // Escape and the close button answer No, as the box has no Cancel.
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        break;
     case Buttons::YesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Yes);

@@ -237,6 +237,23 @@ std::string_view SourceEditor::utf8() const
     }
 }
 
+void SourceEditor::copyUtf8(std::string &out) const
+{
+    out.clear();
+    if constexpr (sizeof(long) >= sizeof(void *)) {
+        const long size = SendScintilla(SCI_GETLENGTH);
+        const long gap = SendScintilla(SCI_GETGAPPOSITION);
+        out.reserve(static_cast<std::size_t>(size));
+        // Each side of the gap read on its own: a range across it moves it.
+        if (gap > 0)
+            out.append(range(0, gap), static_cast<std::size_t>(gap));
+        if (size > gap)
+            out.append(range(gap, size), static_cast<std::size_t>(size - gap));
+    } else {
+        out.assign(utf8());
+    }
+}
+
 QString SourceEditor::text() const
 {
     const std::string_view bytes = utf8();

@@ -43,6 +43,10 @@ public:
     // The whole text as UTF-8, without copying it out of the control where the
     // platform allows. Valid until the next change.
     std::string_view utf8() const;
+    // The whole text as UTF-8 into `out`, reusing its storage, without
+    // moving the control's gap (which the next keystroke would move back).
+    void copyUtf8(std::string &out) const;
+    std::size_t utf8Size() const { return static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH)); }
 
     qsizetype length() const // characters in the text
     {

@@ -34,7 +34,7 @@ trap 'rm -f "$tool"; rm -rf "$T"' EXIT
 
 cd "$T"
 log "starting $program"
-XDG_RUNTIME_DIR=$(mkdir -m 700 "$T/run" && echo "$T/run") "$program" >"$T/program.log" 2>&1 &
+XDG_STATE_HOME="$T/state" XDG_RUNTIME_DIR=$(mkdir -m 700 "$T/run" && echo "$T/run") "$program" >"$T/program.log" 2>&1 &
 pid=$!
 focus "$(wait_window '^KESTOIDE$')"
 key Return

@@ -1,0 +1,190 @@
+// The recovery copy of unsaved text: when it is taken and dropped, and the
+// question at start about a copy an interrupted run left behind.
+
+#include "recovery.h"
+
+#include "editorwin.h"
+#include "platform/sourceeditor.h"
+#include "platform/statedir.h"
+#include "recoverystore.h"
+#include "recoverywriter.h"
+
+#include <QDateTime>
+#include <QLineEdit>
+
+namespace kesto {
+
+namespace {
+// A change reaches the copy at most five seconds after it was made, also
+// while typing goes on: the text is taken four seconds after the first change
+// since the last copy, which leaves a second for writing it.
+constexpr int recoveryDelayMs = 4000;
+} // namespace
+
+RecoveryKeeper::RecoveryKeeper() = default;
+
+RecoveryKeeper::~RecoveryKeeper()
+{
+    m_writer.reset();
+    m_store.reset();
+}
+
+bool RecoveryKeeper::start()
+{
+    if (m_writer)
+        return true;
+    if (m_finished)
+        return false;
+    auto store = std::make_unique<recovery::Store>(stateDirectory());
+    if (!store->isHeld())
+        return false;
+    m_store = std::move(store);
+    m_writer = std::make_unique<recovery::Writer>(m_store->copyPath(), m_store->tempPath(),
+                                                  m_store->lockDescriptor());
+    return true;
+}
+
+std::string RecoveryKeeper::takeBuffer() { return m_writer ? m_writer->takeBuffer() : std::string(); }
+
+void RecoveryKeeper::prepare(std::size_t bytes)
+{
+    if (m_writer)
+        m_writer->prepare(bytes);
+}
+
+void RecoveryKeeper::write(recovery::Copy &&copy)
+{
+    if (m_writer)
+        m_writer->write(std::move(copy));
+}
+
+void RecoveryKeeper::remove()
+{
+    if (m_writer)
+        m_writer->remove();
+}
+
+void RecoveryKeeper::finish()
+{
+    m_finished = true;
+    if (!m_writer)
+        return;
+    // The writer ends first, so that no write of its own puts a copy back.
+    m_writer->abandon();
+    m_writer.reset();
+    m_store->removeCopy();
+    m_store.reset();
+}
+
+bool RecoveryKeeper::claimLeftover() { return m_store && m_store->claimLeftover(); }
+
+QString RecoveryKeeper::setAside() { return m_store ? m_store->setAside() : QString(); }
+
+QString RecoveryKeeper::copyPath() const { return m_store ? m_store->copyPath() : QString(); }
+
+void RecoveryKeeper::waitIdle()
+{
+    if (m_writer)
+        m_writer->waitIdle();
+}
+
+void EditorWin::setUpRecovery()
+{
+    recoveryTimer.setSingleShot(true);
+    recoveryTimer.setInterval(recoveryDelayMs);
+    connect(&recoveryTimer, &QTimer::timeout, this, &EditorWin::writeRecoveryCopy);
+}
+
+void EditorWin::scheduleRecoveryCopy()
+{
+    if (!doc.docChanged)
+        return;
+    // Not restarted by later changes: a throttle, not a wait for a pause in
+    // the typing, which may never come.
+    if (!recoveryTimer.isActive()) {
+        recoveryTimer.start();
+        // Nothing more for a first change: it may be the program's own text
+        // (Open, New), clean again at once.
+        return;
+    }
+    // Room for the text, and what may be typed until the copy is taken, is
+    // made by the writer meanwhile.
+    const std::size_t bytes = txtEdit->utf8Size();
+    recoveryKeeper.prepare(bytes + bytes / 8 + (std::size_t(64) << 10));
+}
+
+void EditorWin::writeRecoveryCopy()
+{
+    recoveryTimer.stop();
+    if (!doc.docChanged || !recoveryKeeper.start())
+        return;
+    // The one step on this thread: the control's buffer can be read nowhere
+    // else. A plain copy of it, summed, encoded and written by the writer.
+    if (txtEdit->utf8Size() > recovery::maxTextBytes)
+        return;
+    recovery::Copy copy;
+    copy.text = recoveryKeeper.takeBuffer();
+    txtEdit->copyUtf8(copy.text);
+    copy.path = currentPath().toStdString();
+    copy.untitled = doc.docUntitled;
+    copy.identity = diskFile;
+    copy.writtenMs = QDateTime::currentMSecsSinceEpoch();
+    recoveryKeeper.write(std::move(copy));
+}
+
+void EditorWin::dropRecoveryCopy()
+{
+    recoveryTimer.stop();
+    recoveryKeeper.remove();
+}
+
+void EditorWin::endRecovery()
+{
+    recoveryTimer.stop();
+    recoveryKeeper.finish();
+}
+
+void EditorWin::offerRecovery()
+{
+    if (doc.docChanged || !recoveryKeeper.start() || !recoveryKeeper.claimLeftover())
+        return;
+    recovery::ReadResult read = recovery::readFile(recoveryKeeper.copyPath());
+    if (read.error != recovery::ReadError::None) {
+        const QString aside = recoveryKeeper.setAside();
+        m_platform.messageBox(
+            this,
+            QStringLiteral("Kopia niezapisanego tekstu z przerwanej pracy programu jest "
+                           "uszkodzona i nie może być odtworzona.") +
+                (aside.isEmpty() ? QString() : QStringLiteral("\r\nOdłożono ją jako: ") + aside),
+            Buttons::Ok, Icon::Exclamation, appTitle);
+        return;
+    }
+    recovery::Copy &copy = read.copy;
+    const QString path = QString::fromStdString(copy.path);
+    const QString when =
+        QDateTime::fromMSecsSinceEpoch(copy.writtenMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    const Button answer = m_platform.messageBox(
+        this,
+        QStringLiteral("Praca programu została przerwana, zanim zapisano tekst w pliku ") + path +
+            QStringLiteral(". Zachowała się jego kopia z ") + when +
+            QStringLiteral(".\r\r\nCzy chcesz ją odtworzyć?"),
+        Buttons::YesNo, Icon::Exclamation, questionTitle);
+    if (answer != Button::Yes) {
+        recoveryKeeper.remove();
+        return;
+    }
+    // The copy stays until the text is saved or thrown away, as this run's own.
+    txtEdit->setUtf8Text(copy.text);
+    copy.text = {};
+    dlgPlik.FileName = path;
+    writeCaption();
+    setWindowTitle(windowTitle() + QStringLiteral(" *"));
+    doc.docChanged = true;
+    doc.docUntitled = copy.untitled;
+    doc.docCompiled = false;
+    diskFile = copy.identity;
+    recoveryTimer.stop(); // the copy holds this very text
+    setStatus(QStringLiteral("Odtworzono niezapisany tekst pliku: \"") + path + u'"');
+}
+
+} // namespace kesto

@@ -1,0 +1,57 @@
+#pragma once
+// The window's recovery copy: while the document has unsaved changes, a copy
+// of its text in the program's own folder, so that a crash, a kill, a power
+// cut or a logout does not take the text with it. The window takes the text
+// (only its own thread may read the editor); the writer thread does the rest.
+
+#include "recoverycopy.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace kesto {
+
+namespace recovery {
+class Store;
+class Writer;
+} // namespace recovery
+
+class RecoveryKeeper {
+public:
+    RecoveryKeeper();
+    // Lets the writer finish, then gives the lock up: a copy still there is
+    // left over for the next start.
+    ~RecoveryKeeper();
+    RecoveryKeeper(const RecoveryKeeper &) = delete;
+    RecoveryKeeper &operator=(const RecoveryKeeper &) = delete;
+
+    // Takes this instance's lock in the program's folder and starts the
+    // writer, the first time; false when there is no folder to write to.
+    bool start();
+    // Storage for the next copy's text (see recovery::Writer::takeBuffer()).
+    std::string takeBuffer();
+    void prepare(std::size_t bytes);
+    void write(recovery::Copy &&copy);
+    // The copy goes: its text is saved or thrown away.
+    void remove();
+    // The process is about to end: stops the writer, removes the copy and
+    // the lock. Nothing is written afterwards.
+    void finish();
+
+    // Makes the most recent left-over copy this instance's own.
+    bool claimLeftover();
+    // Moves this instance's copy where it is never offered again; its new
+    // name, or empty.
+    QString setAside();
+    QString copyPath() const;
+    // Returns once the copies handed over are written (tests and the bench).
+    void waitIdle();
+
+private:
+    bool m_finished = false;
+    std::unique_ptr<recovery::Store> m_store;
+    std::unique_ptr<recovery::Writer> m_writer;
+};
+
+} // namespace kesto

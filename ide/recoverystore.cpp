@@ -1,0 +1,206 @@
+#include "recoverystore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kesto::recovery {
+
+#ifdef Q_OS_UNIX
+namespace {
+
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+QByteArray hostName() { return QSysInfo::machineHostName().toUtf8(); }
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<std::size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// A lock file of another instance, open and locked by us when its owner is gone.
+class OtherLock {
+public:
+    // Opens the lock file `path`; free() tells whether its instance is gone.
+    explicit OtherLock(const QString &path)
+    {
+        m_fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (m_fd < 0) {
+            // No lock file: its instance never got as far as a copy, or
+            // ended and removed it; anything else is taken as held.
+            m_free = errno == ENOENT;
+            return;
+        }
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0)
+            return;
+        m_free = !isFreshFromAnotherHost();
+    }
+    ~OtherLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    OtherLock(const OtherLock &) = delete;
+    OtherLock &operator=(const OtherLock &) = delete;
+
+    bool free() const { return m_free; }
+
+private:
+    bool isFreshFromAnotherHost() const
+    {
+        char buffer[256];
+        const ssize_t n = ::pread(m_fd, buffer, sizeof buffer, 0);
+        const QByteArray content(buffer, n > 0 ? static_cast<qsizetype>(n) : 0);
+        if (content.left(content.indexOf('\n')) == hostName())
+            return false;
+        struct stat st {};
+        return ::fstat(m_fd, &st) != 0 || std::time(nullptr) - st.st_mtime < foreignLockStaleSeconds;
+    }
+
+    int m_fd = -1;
+    bool m_free = false;
+};
+
+QString randomId()
+{
+    return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
+}
+
+} // namespace
+
+Store::Store(const QString &folder) : m_folder(folder)
+{
+    if (folder.isEmpty())
+        return;
+    // The lock file is made and locked under a name nobody looks at, and
+    // only then given its own: a lock file seen by another instance is
+    // always locked while its instance lives.
+    for (int attempt = 0; attempt < 3 && m_lockFd < 0; ++attempt) {
+        m_id = randomId();
+        const QString lockPath = m_folder + u'/' + m_id + QStringLiteral(".lock");
+        const QByteArray temp = native(lockPath + QStringLiteral(".new"));
+        const int fd = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            continue;
+        const QByteArray content = hostName() + '\n' + QByteArray::number(::getpid()) + '\n';
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && writeAll(fd, content) &&
+            ::rename(temp.constData(), native(lockPath).constData()) == 0) {
+            m_lockFd = fd;
+            break;
+        }
+        ::unlink(temp.constData());
+        ::close(fd);
+    }
+}
+
+Store::~Store()
+{
+    if (m_lockFd < 0)
+        return;
+    // Removed while still held, so no other instance can mistake it for the
+    // lock of a live one in between.
+    ::unlink(native(m_folder + u'/' + m_id + QStringLiteral(".lock")).constData());
+    ::close(m_lockFd);
+}
+
+bool Store::claimLeftover()
+{
+    struct stat own {};
+    if (!isHeld() || ::lstat(native(copyPath()).constData(), &own) == 0)
+        return false;
+    const QDir dir(m_folder);
+    const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    const auto idOf = [](const QString &name) { return name.left(name.indexOf(u'.')); };
+    const auto pathOf = [this](const QString &id, const char *suffix) {
+        return m_folder + u'/' + id + QLatin1String(suffix);
+    };
+
+    struct Candidate {
+        QString id;
+        std::timespec modified;
+    };
+    std::vector<Candidate> candidates;
+    for (const QString &name : dir.entryList({QStringLiteral("*.copy")}, all)) {
+        struct stat st {};
+        if (idOf(name) != m_id && ::lstat(native(dir.filePath(name)).constData(), &st) == 0)
+            candidates.push_back({idOf(name), st.st_mtim});
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate &a, const Candidate &b) {
+        return a.modified.tv_sec != b.modified.tv_sec ? a.modified.tv_sec > b.modified.tv_sec
+                                                      : a.modified.tv_nsec > b.modified.tv_nsec;
+    });
+    bool claimed = false;
+    for (const Candidate &c : candidates) {
+        const OtherLock lock(pathOf(c.id, ".lock"));
+        if (!lock.free())
+            continue;
+        // Whoever renames first has it; the others find it gone.
+        if (::rename(native(pathOf(c.id, ".copy")).constData(), native(copyPath()).constData()) == 0) {
+            claimed = true;
+            break;
+        }
+    }
+
+    // Lock files of dead instances that have no copy any more, and their
+    // unfinished writes, are of no use to anyone.
+    for (const QString &name : dir.entryList({QStringLiteral("*.lock"), QStringLiteral("*.lock.new")}, all)) {
+        const QString id = idOf(name);
+        if (id == m_id || QFile::exists(pathOf(id, ".copy")))
+            continue;
+        const OtherLock lock(dir.filePath(name));
+        if (lock.free()) {
+            ::unlink(native(pathOf(id, ".copy.tmp")).constData());
+            ::unlink(native(dir.filePath(name)).constData());
+        }
+    }
+    return claimed;
+}
+
+QString Store::setAside()
+{
+    QString aside = m_folder + u'/' + m_id + QStringLiteral(".damaged");
+    if (::rename(native(copyPath()).constData(), native(aside).constData()) != 0)
+        return {};
+    return aside;
+}
+
+void Store::removeCopy()
+{
+    ::unlink(native(tempPath()).constData());
+    ::unlink(native(copyPath()).constData());
+}
+
+#else
+// Elsewhere no lock is taken, so no copy is written and none is offered.
+Store::Store(const QString &folder) : m_folder(folder) {}
+Store::~Store() = default;
+bool Store::claimLeftover() { return false; }
+QString Store::setAside() { return {}; }
+void Store::removeCopy() {}
+#endif
+
+} // namespace kesto::recovery

@@ -1,0 +1,248 @@
+#include "recoverywriter.h"
+
+#include "recoverystore.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kesto::recovery {
+namespace {
+
+std::string native(const QString &path) { return QFile::encodeName(path).toStdString(); }
+
+#ifdef Q_OS_UNIX
+// Small enough that an abandoned write stops soon.
+constexpr std::size_t writeChunk = std::size_t(4) << 20;
+
+bool writeAll(int fd, std::string_view bytes, const std::atomic<bool> &abandoned)
+{
+    while (!bytes.empty()) {
+        if (abandoned.load(std::memory_order_relaxed))
+            return false;
+        const ssize_t n = ::write(fd, bytes.data(), std::min(bytes.size(), writeChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Makes a rename in `folder` survive a power cut. A file system that cannot
+// sync a folder (EINVAL) has nothing more to do.
+void syncFolder(const std::string &folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+#endif
+
+} // namespace
+
+Writer::Writer(const QString &copyPath, const QString &tempPath, int lockFd)
+    : m_copyPath(native(copyPath)), m_tempPath(native(tempPath)),
+      m_folder(native(QFileInfo(copyPath).path())), m_lockFd(lockFd), m_thread([this] { run(); })
+{}
+
+Writer::~Writer()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void Writer::write(Copy &&copy)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stop)
+            return;
+        m_job = Job::Write;
+        m_copy = std::move(copy);
+    }
+    m_wake.notify_all();
+}
+
+void Writer::remove()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stop)
+            return;
+        // A copy still waiting to be written need not be (the writer frees
+        // it, and the storage kept for the next one, off this thread).
+        m_job = Job::Remove;
+        m_spareWanted = 0;
+    }
+    m_wake.notify_all();
+}
+
+std::string Writer::takeBuffer()
+{
+    const std::lock_guard lock(m_mutex);
+    std::string buffer;
+    std::swap(buffer, m_spare);
+    return buffer;
+}
+
+void Writer::prepare(std::size_t bytes)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        // A copy on its way gives its storage back once it is written.
+        if (m_stop || m_spare.capacity() >= bytes || m_busy || m_job == Job::Write)
+            return;
+        m_spareWanted = bytes;
+    }
+    m_wake.notify_all();
+}
+
+void Writer::abandon()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_job = Job::None;
+        m_copy.reset();
+    }
+    m_abandoned = true;
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void Writer::waitIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return (m_job == Job::None && !m_busy) || !m_thread.joinable(); });
+}
+
+void Writer::run()
+{
+    using Clock = std::chrono::steady_clock;
+    const auto refreshEvery = std::chrono::seconds(lockRefreshSeconds);
+    auto refreshed = Clock::now();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait_until(lock, refreshed + refreshEvery,
+                          [this] { return m_job != Job::None || m_stop || m_spareWanted > 0; });
+        // What was handed over is done before the end, unless abandoned.
+        if (m_job != Job::None)
+            doJob(lock);
+        else if (m_stop)
+            break;
+        else if (m_spareWanted > 0)
+            makeSpare(lock);
+        if (Clock::now() >= refreshed + refreshEvery) {
+            lock.unlock();
+#ifdef Q_OS_UNIX
+            // The lock's time shows hosts sharing this folder that the instance lives.
+            ::futimens(m_lockFd, nullptr);
+#endif
+            refreshed = Clock::now();
+            lock.lock();
+        }
+    }
+    m_idle.notify_all();
+}
+
+void Writer::doJob(std::unique_lock<std::mutex> &lock)
+{
+    const Job job = std::exchange(m_job, Job::None);
+    std::optional<Copy> copy = std::exchange(m_copy, std::nullopt);
+    m_busy = true;
+    {
+        std::string storage;
+        if (job == Job::Remove)
+            std::swap(storage, m_spare);
+        lock.unlock();
+        if (job == Job::Remove) {
+            removeCopy();
+        } else if (copy) {
+            writeCopy(*copy);
+            // The text's storage serves the next copy.
+            storage = std::move(copy->text);
+            storage.clear();
+            lock.lock();
+            if (storage.capacity() > m_spare.capacity())
+                std::swap(storage, m_spare);
+            lock.unlock();
+        }
+        copy.reset();
+    } // large texts are freed here: outside the lock, off the window's thread
+    lock.lock();
+    m_busy = false;
+    m_idle.notify_all();
+}
+
+void Writer::makeSpare(std::unique_lock<std::mutex> &lock)
+{
+    const std::size_t bytes = std::exchange(m_spareWanted, 0);
+    m_busy = true;
+    {
+        std::string spare;
+        lock.unlock();
+        spare.resize(bytes); // touches every page
+        spare.clear();
+        lock.lock();
+        if (spare.capacity() > m_spare.capacity())
+            std::swap(spare, m_spare);
+        lock.unlock();
+    } // what is not kept is freed outside the lock
+    lock.lock();
+    m_busy = false;
+    m_idle.notify_all();
+}
+
+bool Writer::writeCopy(const Copy &copy)
+{
+#ifdef Q_OS_UNIX
+    const std::string head = encodeHead(copy, copy.text);
+    // Written beside the copy, synced, then renamed over it: a crash at any
+    // moment leaves the previous copy or this one, whole.
+    const int fd = ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, head, m_abandoned) &&
+              writeAll(fd, copy.text, m_abandoned) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && !m_abandoned && ::rename(m_tempPath.c_str(), m_copyPath.c_str()) == 0) {
+        syncFolder(m_folder);
+        return true;
+    }
+    ::unlink(m_tempPath.c_str());
+    return false;
+#else
+    Q_UNUSED(copy);
+    return false;
+#endif
+}
+
+void Writer::removeCopy()
+{
+#ifdef Q_OS_UNIX
+    ::unlink(m_tempPath.c_str());
+    ::unlink(m_copyPath.c_str());
+#endif
+}
+
+} // namespace kesto::recovery

@@ -1,0 +1,14 @@
+# make e2e-recovery - the real program in Xvfb, killed with SIGKILL while its
+#                     text is unsaved, then started again: the text must come
+#                     back byte for byte (screenshots in $(BUILD)/e2e-recovery/)
+
+# xclip puts text on the clipboard and reads the editor's copy back.
+E2E_RECOVERY_DEPS = xclip
+
+CI_CHECKS += e2e-recovery
+
+.PHONY: e2e-recovery
+
+e2e-recovery: build
+	@bash scripts/install-deps $(E2E_RECOVERY_DEPS)
+	bash scripts/e2e/recovery.sh $(BUILD)/ide/kestoide $(BUILD)/e2e-recovery

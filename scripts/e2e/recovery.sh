@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Nothing lost: the real program is killed with SIGKILL while its text is
+# unsaved (Polish letters, a lone CR and LF from a file another editor wrote,
+# characters beyond Windows-1250 pasted in), then started again. One question
+# comes up; Yes brings the text back byte for byte, read through Select all
+# and Copy, not through Save. Closing with No leaves no copy behind.
+#
+#   scripts/e2e/recovery.sh PROGRAM OUT_DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+e2e_wrap "$0" "$@"
+
+[[ $# -eq 2 ]] || { echo "usage: $0 PROGRAM OUT_DIR" >&2; exit 2; }
+program=$(realpath "$1")
+E2E_OUT=$(mkdir -p "$2" && realpath "$2")
+rm -f "$E2E_OUT"/*.png
+
+T=$(mktemp -d /tmp/kesto-recovery.XXXXXX)
+cwd="$T/lab" state="$T/state" copies="$T/state/kestoide"
+mkdir -p "$cwd" "$T/src" "$T/run"
+chmod 700 "$T/run"
+printf '1\r\n' >"$cwd/kestoide.ini"
+
+pid=""
+on_failure() {
+    shot recovery-failure || true
+    [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null || true
+    echo "stage kept in $T; program output:" >&2
+    cat "$T/program.log" >&2 || true
+}
+trap 'rc=$?; [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null; [[ $rc -eq 0 ]] && rm -rf "$T"' EXIT
+
+start_program() {
+    cd "$cwd"
+    XDG_STATE_HOME="$state" XDG_RUNTIME_DIR="$T/run" "$program" >>"$T/program.log" 2>&1 &
+    pid=$!
+}
+
+# The copy's text is its last bytes: wait until they are the editor's.
+copy_ends_with() { # hex
+    local copy
+    copy=$(ls "$copies"/*.copy 2>/dev/null | head -n 1)
+    [[ -n $copy ]] && [[ $(tail -c "$(($(wc -w <<<"$1")))" "$copy" | hex_of /dev/stdin) == "$1" ]]
+}
+
+load_polish_keys
+
+# --- a text that exists nowhere but in the editor --------------------------------
+# Written by a DOS editor: a lone CR, a lone LF, letters of code page 852.
+src="$T/src/STARY.ASM"
+printf 'START:\rNOP\n; \xa5\x86\xa9\x88\r\n' >"$src"
+start_program
+main=$(wait_window '^KESTO IDE \[')
+wait_caption "$main" "KESTO IDE [noname.asm]"
+focus "$main"
+key ctrl+o
+dialog=$(wait_window '^Otwórz$')
+focus "$dialog"
+key ctrl+a
+type_text "$src"
+key Return
+wait_window_gone "$dialog"
+wait_caption "$main" "KESTO IDE [$src]"
+
+focus "$main"
+key ctrl+End
+type_text "zażółć"
+# Characters Windows-1250 cannot hold, and a lone CR and LF, come by paste.
+printf '\r→😀\n日本' | xclip -selection clipboard -t UTF8_STRING
+key ctrl+v
+wait_caption "$main" "KESTO IDE [$src] *"
+expected=$(printf 'START:\rNOP\n; ąćęł\r\nzażółć\r→😀\n日本' | hex_of /dev/stdin)
+# At most five seconds after the last change, the copy holds it.
+poll 6 copy_ends_with "$expected" || fail "no copy of the last change within 6 s: $(ls -l "$copies")"
+log "ok: the copy holds the last change"
+shot recovery-1-unsaved
+
+kill -9 "$pid"
+wait "$pid" 2>/dev/null || true
+pid=""
+log "killed with SIGKILL"
+
+# --- the next start ---------------------------------------------------------------
+start_program
+question=$(wait_window '^KESTO IDE$')
+shot recovery-2-question
+focus "$question"
+key Return
+wait_window_gone "$question"
+main=$(wait_window '^KESTO IDE \[')
+wait_caption "$main" "KESTO IDE [$src] *"
+_another_question() { [[ -n $(window_named '^KESTO IDE$') ]]; }
+poll 1 _another_question && fail "a second question came up"
+log "ok: one question"
+shot recovery-3-restored
+
+focus "$main"
+key ctrl+a ctrl+c
+_clipboard_is() { [[ $(xclip -selection clipboard -o -t UTF8_STRING 2>/dev/null | hex_of /dev/stdin) == "$1" ]]; }
+poll 5 _clipboard_is "$expected" ||
+    fail "text after recovery: got [$(xclip -selection clipboard -o -t UTF8_STRING | hex_of /dev/stdin)], expected [$expected]"
+log "ok: the editor holds the text byte for byte"
+
+# --- Exit, throwing the text away: nothing stays ----------------------------------
+key alt+e
+wait_popup >/dev/null
+key Left k
+prompt=$(wait_window '^KESTO IDE$')
+focus "$prompt"
+key alt+n
+wait_exit "$pid" 0
+pid=""
+expect_eq "files left in the program's folder" "$(ls -A "$copies")" ""
+log "passed; screenshots in $E2E_OUT"
