@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace kesto::modOtworz {
@@ -41,8 +42,37 @@ void decodeChunk(const unsigned char *raw, std::size_t n, unsigned char &previou
         previous = raw[n - 1];
 }
 
-// Reads the file and decodes it chunk by chunk through `push`.
-bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push)
+// The buffers of decoded chunks the editor has taken in, for the reader to
+// fill again. A chunk is a few megabytes: allocated afresh each time, its
+// pages are faulted in anew (and unmapped again on the other thread), which
+// in a real window costs more than decoding it.
+class SpareBuffers {
+public:
+    void give(std::string &&buffer)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (buffer.capacity() > 0 && m_spare.size() < keep)
+            m_spare.push_back(std::move(buffer));
+    }
+    std::string take()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_spare.empty())
+            return {};
+        std::string buffer = std::move(m_spare.back());
+        m_spare.pop_back();
+        return buffer;
+    }
+
+private:
+    static constexpr std::size_t keep = 8;
+    std::mutex m_mutex;
+    std::vector<std::string> m_spare;
+};
+
+// Reads the file and decodes it chunk by chunk through `push`, into spare
+// buffers where there are any.
+bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push, SpareBuffers *spares = nullptr)
 {
     std::vector<unsigned char> raw(chunkBytes);
     unsigned char previous = 0;
@@ -56,6 +86,8 @@ bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push)
         if (got == 0)
             return true;
         TextChunk chunk;
+        if (spares)
+            chunk.utf8 = spares->take();
         decodeChunk(raw.data(), static_cast<std::size_t>(got), previous, chunk);
         if (!push(std::move(chunk)))
             return false;
@@ -101,9 +133,17 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
     if (loaded) {
         // The file belongs to the reader thread from the moment it starts.
         const std::size_t expected = expectedUtf8(file.size());
-        // Reading and decoding run a few chunks ahead of the editor taking them in.
-        ChunkPipeline<TextChunk> reader([&file](const auto &push) { return readDecoded(file, push); });
-        loaded = editor.replaceText([&reader](TextChunk &chunk) { return reader.next(chunk); }, expected);
+        // Reading and decoding run a few chunks ahead of the editor taking
+        // them in; each chunk's buffer goes back once its text is in.
+        SpareBuffers spares;
+        ChunkPipeline<TextChunk> reader(
+            [&file, &spares](const auto &push) { return readDecoded(file, push, &spares); });
+        loaded = editor.replaceText(
+            [&reader, &spares](TextChunk &chunk) {
+                spares.give(std::move(chunk.utf8));
+                return reader.next(chunk);
+            },
+            expected);
     }
     if (!loaded) {
         platform.messageBox(parent, QStringLiteral("Nie można otworzyć pliku: ") + path, Buttons::Ok,

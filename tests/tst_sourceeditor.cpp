@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -33,6 +34,8 @@ private slots:
     void crCountInsideCrLfAndAtEnds();
     void failedReplacementKeepsOldText();
     void chunkedReplacementKeepsBreaksAcrossChunkEnds();
+    void replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo();
+    void keyPressedDuringReplacementWaitsForItsEnd();
     void loadedFileCountsMatchNaiveCounts_data();
     void loadedFileCountsMatchNaiveCounts();
 };
@@ -378,6 +381,54 @@ void TestSourceEditor::chunkedReplacementKeepsBreaksAcrossChunkEnds()
     QCOMPARE(e.crCount(), 2);
     QCOMPARE(e.crCountBefore(4), 1);
     QCOMPARE(e.length(), 8);
+}
+
+// A loaded text is the start of the history, not a step in it, and it is
+// kept without a style byte per character (half the memory of a large
+// file); the editing that follows is recorded as usual.
+void TestSourceEditor::replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo()
+{
+    SourceEditor e;
+    e.setText(QStringLiteral("stary"));
+    e.setText(QStringLiteral("nowy\r\n"));
+    QVERIFY(!e.isUndoAvailable());
+    QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_GETDOCUMENTOPTIONS) &
+                 QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE,
+             long(QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE));
+    e.setSelStart(6);
+    QTest::keyClick(&e, Qt::Key_X);
+    QCOMPARE(e.text(), QStringLiteral("nowy\r\nx"));
+    QVERIFY(e.isUndoAvailable());
+    e.undo();
+    QCOMPARE(e.text(), QStringLiteral("nowy\r\n"));
+    QCOMPARE(e.length(), 6);
+    QVERIFY(!e.isUndoAvailable());
+}
+
+// The window takes no input while a file loads: a key pressed meanwhile
+// waits, and lands in the whole new text, never in half of it or in the old.
+void TestSourceEditor::keyPressedDuringReplacementWaitsForItsEnd()
+{
+    SourceEditor e;
+    e.setText(QStringLiteral("stary"));
+    int calls = 0;
+    QVERIFY(e.replaceText([&](TextChunk &chunk) {
+        if (++calls > 2)
+            return 0;
+        if (calls == 2) {
+            QCoreApplication::postEvent(
+                &e, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
+            QCoreApplication::postEvent(
+                &e, new QKeyEvent(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
+        }
+        chunk.utf8 = calls == 1 ? "nowy " : "tekst";
+        chunk.utf16Units = 5;
+        chunk.loneLf = 0;
+        return 1;
+    }));
+    QCOMPARE(e.text(), QStringLiteral("nowy tekst"));
+    QCoreApplication::processEvents();
+    QCOMPARE(e.text(), QStringLiteral("xnowy tekst"));
 }
 
 void TestSourceEditor::loadedFileCountsMatchNaiveCounts_data()

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <cstdlib>
 
@@ -97,32 +98,37 @@ QStringList qtNameFilters(const QString &windowsFilter)
 
 bool QtPlatform::showFileDialog(QWidget *parent, FileDialog &dlg, FileDialog::Action action)
 {
-    QFileDialog dialog(parent);
+    // Destroying the dialog saves Qt's own state of it (QtProject.conf,
+    // synced to disk) and stops its file system model: tens of milliseconds
+    // by which the command the answer is for (opening a large file, say)
+    // would show its result later. The dialog goes once that command has run.
+    auto *dialog = new QFileDialog(parent);
+    const auto destroyLater = qScopeGuard([dialog] { dialog->deleteLater(); });
 #ifndef Q_OS_WIN
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
 #endif
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
     if (action == FileDialog::ShowSave) {
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
         if (!(dlg.Flags & FileDialog::OverwritePrompt))
-            dialog.setOption(QFileDialog::DontConfirmOverwrite);
+            dialog->setOption(QFileDialog::DontConfirmOverwrite);
     } else {
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
     }
     const QStringList filters = qtNameFilters(dlg.Filter);
-    dialog.setNameFilters(filters);
+    dialog->setNameFilters(filters);
     if (dlg.FilterIndex >= 1 && dlg.FilterIndex <= filters.size())
-        dialog.selectNameFilter(filters.at(dlg.FilterIndex - 1));
+        dialog->selectNameFilter(filters.at(dlg.FilterIndex - 1));
 
     const QFileInfo current(dlg.FileName);
-    dialog.setDirectory(current.absolutePath());
-    dialog.selectFile(current.fileName());
+    dialog->setDirectory(current.absolutePath());
+    dialog->selectFile(current.fileName());
 
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return false;
-    dlg.FileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    dlg.FileName = QDir::toNativeSeparators(dialog->selectedFiles().constFirst());
     return true;
 }
 

@@ -114,6 +114,7 @@ private:
     long replaceRange(long from, long to, const QString &text);
     void onModified(int position, int type, int length);
     void configureDocument();
+    void configureView();
     void settle() const;  // completes the bookkeeping of a finished change
     void signalChanges(); // settles, then emits changed() if the text changed
     long toByte(qsizetype charPos) const;
