@@ -20,7 +20,8 @@ QByteArray source(qint64 bytes)
         out += "h   ; licznik ";
         out += polish[n % 9];
         out += polish[(n / 9) % 9];
-        out += " p\xA9" "tla nr ";
+        out += " p\xA9"
+               "tla nr ";
         out += QByteArray::number(n);
         out += "\r\n";
     }

@@ -3,7 +3,7 @@
 #   make sanitize          the same
 #   make fuzz              each libFuzzer target for FUZZ_SECONDS (Clang, build-fuzz/)
 #   make lint              clang-tidy and cppcheck on ide/
-#   make format            clang-format ide/ and tests/ in place; make format-check only checks
+#   make format            clang-format ide/, tests/ and bench/ in place; make format-check only checks
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
@@ -14,7 +14,8 @@ LINT_PACKAGES := clang-tidy-$(CLANG_VERSION) cppcheck
 FORMAT_PACKAGES := clang-format-$(CLANG_VERSION)
 LINT_SOURCES = $(sort $(wildcard ide/*.cpp ide/platform/*.cpp))
 FORMAT_SOURCES = $(sort $(wildcard ide/*.cpp ide/*.h ide/platform/*.cpp ide/platform/*.h \
-                                   tests/*.cpp tests/*.h tests/fuzz/*.cpp))
+                                   tests/*.cpp tests/*.h tests/fuzz/*.cpp tests/fuzz/*.h \
+                                   bench/*.cpp bench/*.h))
 
 ifeq ($(SANITIZE),1)
 # Any report fails the test that caused it; leaks are checked too (the suite
@@ -73,4 +74,4 @@ format-check:
 	@bash scripts/install-deps $(FORMAT_PACKAGES)
 	@clang-format-$(CLANG_VERSION) --dry-run --Werror $(FORMAT_SOURCES)
 
-CI_CHECKS += sanitize fuzz lint
+CI_CHECKS += sanitize fuzz lint format-check
