@@ -7,7 +7,7 @@
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_codec fuzz_loadsave fuzz_split fuzz_recovery
+FUZZ_TARGETS := fuzz_codec fuzz_positions fuzz_loadsave fuzz_split fuzz_recovery
 CLANG_VERSION ?= 14
 CLANG_PACKAGES := clang-$(CLANG_VERSION) libclang-rt-$(CLANG_VERSION)-dev
 LINT_PACKAGES := clang-tidy-$(CLANG_VERSION) cppcheck

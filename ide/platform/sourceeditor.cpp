@@ -34,58 +34,6 @@ struct ReleaseLoader {
     void operator()(ILoader *loader) const { loader->Release(); }
 };
 
-namespace {
-
-// Counts CR bytes in [data, data + n).
-qsizetype countCr(const char *data, std::size_t n)
-{
-    qsizetype count = 0;
-    const char *end = data + n;
-    while (data < end) {
-        const void *hit = std::memchr(data, '\r', static_cast<std::size_t>(end - data));
-        if (!hit)
-            break;
-        ++count;
-        data = static_cast<const char *>(hit) + 1;
-    }
-    return count;
-}
-
-bool isContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-// UTF-16 units of the UTF-8 character that starts with `lead`.
-int unitsOf(char lead) { return static_cast<unsigned char>(lead) >= 0xF0 ? 2 : 1; }
-
-// UTF-16 units of n bytes of UTF-8 that start and end on character boundaries.
-qsizetype utf16Units(const char *p, std::size_t n)
-{
-    qsizetype units = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto b = static_cast<unsigned char>(p[i]);
-        units += (b & 0xC0) != 0x80;
-        units += b >= 0xF0;
-    }
-    return units;
-}
-
-struct TextCounts {
-    qsizetype utf16Units = 0;
-    qsizetype loneLf = 0;
-};
-
-TextCounts countText(std::string_view text)
-{
-    TextCounts c;
-    c.utf16Units = utf16Units(text.data(), text.size());
-    char prev = '\0';
-    for (const char ch : text) {
-        c.loneLf += ch == '\n' && prev != '\r';
-        prev = ch;
-    }
-    return c;
-}
-
-} // namespace
-
 SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
 {
     configureDocument();
@@ -116,9 +64,19 @@ SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
             });
 }
 
-char SourceEditor::byteAt(long pos) const
+// The control's buffer, as the position bookkeeping reads it.
+char SourceEditor::ControlBytes::at(long pos) const
 {
-    return static_cast<char>(SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(pos)));
+    return static_cast<char>(editor.SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(pos)));
+}
+
+long SourceEditor::ControlBytes::size() const { return editor.SendScintilla(SCI_GETLENGTH); }
+
+const char *SourceEditor::ControlBytes::range(long from, long to) const { return editor.range(from, to); }
+
+long SourceEditor::ControlBytes::lineOf(long pos) const
+{
+    return editor.SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(pos));
 }
 
 const char *SourceEditor::range(long from, long to) const
@@ -127,78 +85,19 @@ const char *SourceEditor::range(long from, long to) const
         SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), to - from));
 }
 
-qsizetype SourceEditor::unitsIn(long from, long to) const
-{
-    return from < to ? utf16Units(range(from, to), static_cast<std::size_t>(to - from)) : 0;
-}
-
-// Lone LFs at byte positions first..last (inclusive, clipped to the text).
-qsizetype SourceEditor::loneLfIn(long first, long last) const
-{
-    const long size = SendScintilla(SCI_GETLENGTH);
-    first = std::max(first, 0L);
-    last = std::min(last, size - 1);
-    if (first > last)
-        return 0;
-    const char *p = range(first, last + 1);
-    qsizetype count = 0;
-    char prev = first > 0 ? byteAt(first - 1) : '\0';
-    for (long i = 0; i <= last - first; ++i) {
-        if (p[i] == '\n' && prev != '\r')
-            ++count;
-        prev = p[i];
-    }
-    return count;
-}
-
 void SourceEditor::onModified(int position, int type, int length)
 {
     if (m_replacing)
-        return; // setUtf8Text() counts the new text itself, in one pass
+        return; // replaceText() counts the new text itself, in one pass
     // Only the notifications sent before a change arrive (see the
     // constructor); the previous change is complete by then.
-    settle();
-    // A change can only alter the lone LFs it inserts or removes and the LF
-    // right after it, whose neighbour changes. The anchor moves with the text
-    // after it; inside a deletion it falls back to where the deletion starts.
-    if (type & SC_MOD_BEFOREINSERT) {
-        m_loneLfBefore = loneLfIn(position, position);
-        m_pending = {Pending::Insert, position, length};
-    } else if (type & SC_MOD_BEFOREDELETE) {
-        m_loneLfBefore = loneLfIn(position, position + length);
-        m_unitsRemoved = unitsIn(position, position + length);
-        if (m_anchorByte > position && m_anchorByte < position + length) {
-            m_anchorChar -= unitsIn(position, m_anchorByte);
-            m_anchorByte = position;
-        }
-        m_pending = {Pending::Delete, position, length};
-    }
+    if (type & SC_MOD_BEFOREINSERT)
+        m_unsignalled |= m_positions.beforeInsert(position, length);
+    else if (type & SC_MOD_BEFOREDELETE)
+        m_unsignalled |= m_positions.beforeDelete(position, length);
 }
 
-void SourceEditor::settle() const
-{
-    const Pending p = m_pending;
-    if (p.kind == Pending::None)
-        return;
-    m_pending.kind = Pending::None;
-    m_unsignalled = true;
-    if (p.kind == Pending::Insert) {
-        m_loneLf += loneLfIn(p.position, p.position + p.length) - m_loneLfBefore;
-        const qsizetype units = unitsIn(p.position, p.position + p.length);
-        m_length += units;
-        if (m_anchorByte >= p.position && m_anchorByte > 0) {
-            m_anchorByte += p.length;
-            m_anchorChar += units;
-        }
-    } else {
-        m_loneLf += loneLfIn(p.position, p.position) - m_loneLfBefore;
-        m_length -= m_unitsRemoved;
-        if (m_anchorByte >= p.position + p.length) {
-            m_anchorByte -= p.length;
-            m_anchorChar -= m_unitsRemoved;
-        }
-    }
-}
+void SourceEditor::settle() const { m_unsignalled |= m_positions.settle(); }
 
 void SourceEditor::signalChanges()
 {
@@ -336,84 +235,16 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // the first line at once, which for one huge line costs seconds twice over.
     SendScintilla(SCI_SETFIRSTVISIBLELINE, 0UL);
     SendScintilla(SCI_SETXOFFSET, 0UL);
-    m_pending.kind = Pending::None;
+    m_positions.reset({units, loneLf});
     m_unsignalled = false;
-    m_length = units;
-    m_loneLf = loneLf;
-    m_anchorByte = 0;
-    m_anchorChar = 0;
     m_replacing = false;
     emit changed();
     return true;
 }
 
-long SourceEditor::toByte(qsizetype charPos) const
-{
-    settle();
-    const long size = SendScintilla(SCI_GETLENGTH);
-    if (charPos <= 0)
-        return 0;
-    if (charPos >= m_length)
-        return size;
-    // Walk from the nearest known point: the start, the anchor or the end.
-    long byte = m_anchorByte;
-    qsizetype chr = m_anchorChar;
-    const qsizetype fromAnchor = std::abs(charPos - chr);
-    if (charPos < fromAnchor) {
-        byte = 0;
-        chr = 0;
-    } else if (m_length - charPos < fromAnchor) {
-        byte = size;
-        chr = m_length;
-    }
-    // A character is at most four bytes: only that much of the text is
-    // asked for, so the control's gap stays where the typing is.
-    const long span = static_cast<long>(std::min<qsizetype>(4 * std::abs(charPos - chr), size));
-    if (charPos >= chr) {
-        const long end = std::min(size, byte + span);
-        const char *p = range(byte, end);
-        long i = 0;
-        while (chr < charPos && byte + i < end) {
-            chr += unitsOf(p[i]);
-            ++i;
-            while (byte + i < end && isContinuation(p[i]))
-                ++i;
-        }
-        byte += i;
-    } else {
-        const long begin = std::max(0L, byte - span);
-        const char *p = range(begin, byte);
-        long i = byte - begin;
-        while (chr > charPos && i > 0) {
-            --i;
-            while (i > 0 && isContinuation(p[i]))
-                --i;
-            chr -= unitsOf(p[i]);
-        }
-        byte = begin + i;
-    }
-    m_anchorByte = byte;
-    m_anchorChar = chr;
-    return byte;
-}
+long SourceEditor::toByte(qsizetype charPos) const { return m_positions.toByte(charPos); }
 
-qsizetype SourceEditor::toChar(long bytePos) const
-{
-    settle();
-    const long size = SendScintilla(SCI_GETLENGTH);
-    qsizetype chr = 0;
-    if (bytePos >= m_anchorByte && bytePos - m_anchorByte <= size - bytePos)
-        chr = m_anchorChar + unitsIn(m_anchorByte, bytePos);
-    else if (bytePos > m_anchorByte)
-        chr = m_length - unitsIn(bytePos, size);
-    else if (bytePos < m_anchorByte - bytePos)
-        chr = unitsIn(0, bytePos);
-    else
-        chr = m_anchorChar - unitsIn(bytePos, m_anchorByte);
-    m_anchorByte = bytePos;
-    m_anchorChar = chr;
-    return chr;
-}
+qsizetype SourceEditor::toChar(long bytePos) const { return m_positions.toChar(bytePos); }
 
 qsizetype SourceEditor::selStart() const { return toChar(SendScintilla(SCI_GETSELECTIONSTART)); }
 
@@ -459,19 +290,6 @@ void SourceEditor::setSelText(const QString &text)
     signalChanges();
 }
 
-qsizetype SourceEditor::crCountBefore(qsizetype pos) const
-{
-    settle();
-    const long byte = toByte(pos);
-    if (m_loneLf == 0) {
-        // Every line break holds exactly one CR, so the line index answers at
-        // once; a caret between the CR and LF of one break has that CR behind it.
-        const long line = SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(byte));
-        const bool insideCrLf = byte > 0 && byteAt(byte - 1) == '\r' && byteAt(byte) == '\n';
-        return line + (insideCrLf ? 1 : 0);
-    }
-    const auto *p = reinterpret_cast<const char *>(SendScintilla(SCI_GETRANGEPOINTER, 0UL, byte));
-    return countCr(p, static_cast<std::size_t>(byte));
-}
+qsizetype SourceEditor::crCountBefore(qsizetype pos) const { return m_positions.crCountBefore(toByte(pos)); }
 
 } // namespace kesto

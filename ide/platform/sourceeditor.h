@@ -4,6 +4,8 @@
 // from a file stays as it is). Positions and lengths are counted in
 // characters (UTF-16 units) of that text, as the window's commands expect.
 
+#include "textpositions.h"
+
 #include <Qsci/qsciscintilla.h>
 
 #include <QKeySequence>
@@ -48,11 +50,7 @@ public:
     void copyUtf8(std::string &out) const;
     std::size_t utf8Size() const { return static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH)); }
 
-    qsizetype length() const // characters in the text
-    {
-        settle();
-        return m_length;
-    }
+    qsizetype length() const { return m_positions.length(); } // characters in the text
 
     qsizetype selStart() const;
     void setSelStart(qsizetype pos); // moves the caret there; nothing stays selected
@@ -119,30 +117,25 @@ private:
     void signalChanges(); // settles, then emits changed() if the text changed
     long toByte(qsizetype charPos) const;
     qsizetype toChar(long bytePos) const;
-    char byteAt(long pos) const;
     const char *range(long from, long to) const;
-    qsizetype unitsIn(long from, long to) const;
-    qsizetype loneLfIn(long first, long last) const;
+
+    // The control's buffer, read by the position bookkeeping.
+    struct ControlBytes : TextBytes {
+        explicit ControlBytes(const SourceEditor &e) : editor(e) {}
+        long size() const override;
+        char at(long pos) const override;
+        const char *range(long from, long to) const override;
+        long lineOf(long pos) const override;
+        const SourceEditor &editor;
+    };
 
     QList<QKeySequence> m_windowShortcuts;
-    bool m_replacing = false; // whole-text replacement under way: one change signal at its end
-    // Kept up to date from the control's change notifications, so that no
-    // keystroke has to scan the text from its start:
-    struct Pending {
-        enum Kind { None, Insert, Delete } kind = None;
-        long position = 0;
-        long length = 0;
-    };
-    mutable Pending m_pending;          // a change reported but not yet counted
+    bool m_replacing = false;           // whole-text replacement under way: one change signal at its end
     mutable bool m_unsignalled = false; // a counted change waits for changed()
-    mutable qsizetype m_length = 0;     // UTF-16 units of the whole text
-    mutable qsizetype m_loneLf = 0;     // LF bytes not preceded by CR; 0 lets the line index count CRs
-    qsizetype m_loneLfBefore = 0;       // lone LFs in the region a pending change touches
-    qsizetype m_unitsRemoved = 0;       // UTF-16 units of a pending deletion
-    // A known byte position and its character position: conversions walk
-    // from here, and carets move in small steps.
-    mutable long m_anchorByte = 0;
-    mutable qsizetype m_anchorChar = 0;
+    ControlBytes m_bytes{*this};
+    // Kept up to date from the control's change notifications, so that no
+    // keystroke has to scan the text from its start.
+    mutable TextPositions m_positions{m_bytes};
     mutable std::string m_copy; // text copy where the control's buffer cannot be addressed
 };
 

@@ -6,6 +6,7 @@
 #define FUZZ_TARGET "fuzz_split"
 #include "fuzzcheck.h"
 
+#include "chunkpipeline.h"
 #include "codepage.h"
 #include "modzapisz.h"
 
@@ -20,9 +21,8 @@ using namespace kesto;
 
 namespace {
 
-// A text of a little over 4 MiB: its middle is a chunk border (modZapisz
-// keeps the chunk size, 1 MiB, to itself).
-constexpr std::size_t splitFrom = std::size_t(4) << 20;
+// A text of a little over four chunks: its middle is a chunk border.
+constexpr std::size_t splitFrom = 4 * chunkBytes;
 
 } // namespace
 
