@@ -36,13 +36,6 @@ namespace {
 const QByteArray oldBytes = QByteArray("old text \xB9\r\n").repeated(100);
 constexpr qint64 bigSave = 20 << 20;
 
-QByteArray native(const QString &path) { return QFile::encodeName(path); }
-
-QStringList listing(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-}
-
 // The child's text: lines with Polish letters, about `bytes` long.
 QString newText(qint64 bytes)
 {
