@@ -14,6 +14,7 @@
 #include "unprivileged.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
 
@@ -175,6 +176,26 @@ QByteArray aclFor(int mode)
 
 // What unfinished saves leave in the program's own folder.
 QStringList stateFiles() { return listing(stateDirectory()); }
+
+// A save killed just as it made its record leaves it empty, the file not yet
+// touched. It may as well be a save just starting in another instance, so
+// the repair leaves it alone; only once it is old does a start clear it.
+void expectLeftoverRecordEmptyAndClearedOnceOld(const QString &stateHome)
+{
+    const QStringList left = stateFiles();
+    if (left.isEmpty())
+        return;
+    QCOMPARE(left.size(), 1);
+    QFile record(stateDirectory() + u'/' + left[0]);
+    QVERIFY2(left[0].startsWith(u"save-") && record.size() == 0, qPrintable(left[0]));
+    QVERIFY(record.open(QIODevice::ReadWrite) &&
+            record.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    record.close();
+    WindowFixture later;
+    later.open(stateHome);
+    QVERIFY(later.platform.boxes.isEmpty());
+    QCOMPARE(stateFiles(), QStringList());
+}
 
 // A folder for the save child: its settings file, and the document.
 struct Workspace {
@@ -409,7 +430,7 @@ void TestFileWriter::inPlaceKilledAtAnyMomentIsPutRightAtNextStart()
                  qPrintable(QStringLiteral("round %1").arg(round)));
         QCOMPARE(readAll(other), repaired);
         QCOMPARE(w.leftovers(), QStringList());
-        QCOMPARE(stateFiles(), QStringList());
+        expectLeftoverRecordEmptyAndClearedOnceOld(m_stateHome.path());
     }
     QVERIFY(cutShort >= 1);
     qInfo("an in-place save took %lld ms; %d of %d killed saves were cut short", took, cutShort, killRounds);
