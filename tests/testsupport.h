@@ -5,13 +5,23 @@
 #include "platform/sourceeditor.h"
 #include "scriptedplatform.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+inline QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+// Every name in `dir`, hidden ones and special files included.
+inline QStringList listing(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
 
 inline QByteArray readAll(const QString &path)
 {
@@ -39,6 +49,34 @@ inline QPoint pointBefore(kesto::SourceEditor &e, qsizetype pos)
     return {x, y + e.textHeight(0) / 2};
 }
 
+// Shows the window; false when it never reached the screen.
+inline bool showExposed(QWidget &window)
+{
+    window.show();
+    return QTest::qWaitForWindowExposed(&window);
+}
+
+// Shows the window and makes it the active one, as a user's click would;
+// false when the platform never activated it.
+inline bool showActive(QWidget &window)
+{
+    window.show();
+    QApplication::setActiveWindow(&window);
+    return QTest::qWaitForWindowActive(&window);
+}
+
+// Points the program's own folder (backups and records of saves, recovery
+// copies) at a temporary one while the test object lives: apart from the
+// user's, and from the other test programs that run at the same time.
+class OwnStateHome {
+public:
+    OwnStateHome() { qputenv("XDG_STATE_HOME", native(m_dir.path())); }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
 // Runs the window in its own temporary current directory, restoring the old
 // one afterwards. The settings file holds port 1 unless the test says otherwise.
 class WindowFixture {
@@ -48,7 +86,7 @@ public:
     {
         QDir::setCurrent(dir.path());
         // Recovery copies go to a folder of the test's own, never the user's.
-        qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.path()));
+        qputenv("XDG_STATE_HOME", native(stateHome.path()));
         if (createSettings)
             writeFile(dir.filePath(QStringLiteral("kestoide.ini")),
                       settings ? *settings : QByteArray("1\r\n"));
@@ -64,7 +102,7 @@ public:
     kesto::EditorWin &open(const QString &stateHome = {})
     {
         if (!stateHome.isEmpty())
-            qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome));
+            qputenv("XDG_STATE_HOME", native(stateHome));
         win = std::make_unique<kesto::EditorWin>(platform);
         return *win;
     }
@@ -80,15 +118,19 @@ private:
     QByteArray m_oldStateHome;
 };
 
-// Opens `path` through the Open command, its dialog answered with the path;
-// a changed text's question first gets `ifAsked`.
-inline void openThroughDialog(WindowFixture &f, const QString &path,
+// Writes `bytes` to `path`, its folder made if need be, and opens it through
+// the Open command, its dialog answered with the path; a changed text's
+// question first gets `ifAsked`. True when the file is the document now, unchanged.
+inline bool openThroughDialog(WindowFixture &f, const QString &path, const QByteArray &bytes,
                               kesto::Button ifAsked = kesto::Button::No)
 {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !writeFile(path, bytes))
+        return false;
     if (f.win->doc.docChanged)
         f.platform.answer(ifAsked);
     f.platform.chooseFile(path);
     f.win->mnuOtworz();
+    return f.win->dlgPlik.FileName == path && !f.win->doc.docChanged;
 }
 
 // The box was shown exactly so: text, buttons, icon and title.

@@ -186,11 +186,12 @@ void TestCommandLine::droppedFolderOrWebAddressGetsTheReadersMessage()
     // Drops on the editor arrive through its signal.
     emit w.txtEdit->urlsDropped({QUrl::fromLocalFile(f.dir.path())});
     QTRY_COMPARE(f.platform.boxes.size(), 1);
-    QCOMPARE(f.platform.boxes[0].text, cannotOpen + f.dir.path());
-    QCOMPARE(f.platform.boxes[0].title, QStringLiteral("KESTOIDE"));
+    expectBox(f.platform.boxes[0], cannotOpen + f.dir.path(), Buttons::Ok, Icon::None,
+              QStringLiteral("KESTOIDE"));
     emit w.txtEdit->urlsDropped({QUrl(QStringLiteral("https://example.org/prog.asm"))});
     QTRY_COMPARE(f.platform.boxes.size(), 2);
-    QCOMPARE(f.platform.boxes[1].text, cannotOpen + QStringLiteral("https://example.org/prog.asm"));
+    expectBox(f.platform.boxes[1], cannotOpen + QStringLiteral("https://example.org/prog.asm"), Buttons::Ok,
+              Icon::None, QStringLiteral("KESTOIDE"));
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [noname.asm]"));
     QVERIFY(w.doc.docUntitled);
 }

@@ -97,6 +97,23 @@ struct ChangedWindow {
     }
 };
 
+// A window whose file, opened from a folder of its own, is edited and compiled.
+struct EditedFile {
+    WindowFixture f;
+    EditorWin &w = f.open();
+    const QString path = f.path(QStringLiteral("sub/t.asm"));
+    QString status;
+
+    EditedFile()
+    {
+        QVERIFY(openThroughDialog(f, path, "t\r\n"));
+        w.txtEdit->setText(QStringLiteral("edited"));
+        w.doc.docCompiled = true;
+        status = w.Text1->text();
+    }
+    void expectKept() { expectDocument(w, QStringLiteral("edited"), path, true, false, true, status); }
+};
+
 } // namespace
 
 class TestDocumentCommands : public QObject {
@@ -112,8 +129,7 @@ private slots:
     void saveAndSaveAsDropMarkButKeepCompiledAndStatus();
     void failedSaveKeepsChangedMark();
     void failedSaveAsKeepsPathAndUntitled();
-    void foreignCharactersAreAskedAbout_data();
-    void foreignCharactersAreAskedAbout();
+    void foreignCharactersAreAskedAboutBeforeWriting();
     void infoSummarisesDocument_data();
     void infoSummarisesDocument();
 };
@@ -140,8 +156,7 @@ void TestDocumentCommands::questionNamesFileAndOffersYesNoCancel()
 
     // A titled document is named by its path, and Yes saves it without a dialog.
     const QString path = d.f.path(QStringLiteral("my file.asm"));
-    QVERIFY(writeFile(path, "old\r\n"));
-    openThroughDialog(d.f, path, Button::No);
+    QVERIFY(openThroughDialog(d.f, path, "old\r\n", Button::No));
     d.w.txtEdit->setText(QStringLiteral("new\r\n"));
     d.f.platform.answer(Button::Yes);
     d.w.mnuNowy();
@@ -214,25 +229,17 @@ void TestDocumentCommands::yesWhoseSaveDidNotHappenKeepsText()
 
 void TestDocumentCommands::openOfUnreadableFileChangesNothing()
 {
-    // Directories, FIFOs and the like are refused the same way by the reader.
-    WindowFixture f;
-    EditorWin &w = f.open();
-    const QString first = f.path(QStringLiteral("first.asm"));
-    const QString bad = f.path(QStringLiteral("missing.asm"));
-    QVERIFY(writeFile(first, "first\r\n"));
-    openThroughDialog(f, first);
-    w.txtEdit->setText(QStringLiteral("edited"));
-    w.doc.docCompiled = true;
-    const QString status = w.Text1->text();
-
-    f.platform.answer(Button::No);
-    f.platform.chooseFile(bad);
-    f.platform.answer(Button::Ok);
-    w.mnuOtworz();
-    QCOMPARE(f.platform.unexpectedBoxes, 0);
-    QCOMPARE(f.platform.boxes.size(), 2);
-    QCOMPARE(f.platform.boxes[1].text, QStringLiteral("Nie można otworzyć pliku: ") + bad);
-    expectDocument(w, QStringLiteral("edited"), first, true, false, true, status);
+    // Which paths the reader refuses is a test of its own: all of them fail here alike.
+    EditedFile d;
+    const QString bad = d.f.path(QStringLiteral("missing.asm"));
+    d.f.platform.answer(Button::No);
+    d.f.platform.chooseFile(bad);
+    d.f.platform.answer(Button::Ok);
+    d.w.mnuOtworz();
+    QCOMPARE(d.f.platform.unexpectedBoxes, 0);
+    QCOMPARE(d.f.platform.boxes.size(), 2);
+    QCOMPARE(d.f.platform.boxes[1].text, QStringLiteral("Nie można otworzyć pliku: ") + bad);
+    d.expectKept();
 }
 
 void TestDocumentCommands::saveAndSaveAsDropMarkButKeepCompiledAndStatus()
@@ -241,8 +248,7 @@ void TestDocumentCommands::saveAndSaveAsDropMarkButKeepCompiledAndStatus()
     EditorWin &w = f.open();
     const QString path = f.path(QStringLiteral("a.asm"));
     const QString other = f.path(QStringLiteral("new name.asm"));
-    QVERIFY(writeFile(path, "a\r\n"));
-    openThroughDialog(f, path);
+    QVERIFY(openThroughDialog(f, path, "a\r\n"));
     const QString status = w.Text1->text();
     QTest::keyClick(w.txtEdit, Qt::Key_B);
     w.doc.docCompiled = true;
@@ -267,58 +273,42 @@ void TestDocumentCommands::saveAndSaveAsDropMarkButKeepCompiledAndStatus()
 
 void TestDocumentCommands::failedSaveKeepsChangedMark()
 {
-    // The file's folder is gone, then the file is a directory: each write fails.
-    for (const bool folderGone : {true, false}) {
-        WindowFixture f;
-        EditorWin &w = f.open();
-        QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("sub")));
-        const QString path = f.path(QStringLiteral("sub/t.asm"));
-        QVERIFY(writeFile(path, "t\r\n"));
-        openThroughDialog(f, path);
-        w.txtEdit->setText(QStringLiteral("edited"));
-        const QString status = w.Text1->text();
-        QVERIFY(folderGone ? QDir(f.path(QStringLiteral("sub"))).removeRecursively()
-                           : QFile::remove(path) && QDir().mkdir(path));
-        f.platform.answer(Button::Ok); // write over the file gone from the disk
-        f.platform.answer(Button::Ok);
-        QVERIFY(!w.mnuZapisz());
-        QCOMPARE(f.platform.unexpectedBoxes, 0);
-        QCOMPARE(f.platform.boxes.last().text, cannotSave);
-        expectDocument(w, QStringLiteral("edited"), path, true, false, false, status);
-    }
+    // Which writes the system refuses is a test of its own: all of them fail here alike.
+    EditedFile d;
+    d.f.platform.chooseFile(d.f.path(QStringLiteral("nowhere/x.asm")));
+    d.f.platform.answer(Button::Ok);
+    QVERIFY(!d.w.mnuZapiszjako());
+    QVERIFY(QDir(d.f.path(QStringLiteral("sub"))).removeRecursively());
+    d.f.platform.answer(Button::Ok); // write over the file gone from the disk
+    d.f.platform.answer(Button::Ok);
+    QVERIFY(!d.w.mnuZapisz());
+    QCOMPARE(d.f.platform.unexpectedBoxes, 0);
+    QCOMPARE(d.f.platform.boxes.size(), 3);
+    QCOMPARE(d.f.platform.boxes[0].text, cannotSave);
+    QCOMPARE(d.f.platform.boxes[2].text, cannotSave);
+    d.expectKept();
 }
 
 void TestDocumentCommands::failedSaveAsKeepsPathAndUntitled()
 {
-    // Into a missing folder, onto a directory, and the dialog cancelled.
+    // Into a missing folder, and the dialog cancelled.
     WindowFixture f;
     EditorWin &w = f.open();
-    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("sub")));
     w.txtEdit->setText(QStringLiteral("edited"));
     const QString status = w.Text1->text();
-    for (const QString &target : {f.path(QStringLiteral("nowhere/x.asm")), f.path(QStringLiteral("sub"))}) {
-        f.platform.chooseFile(target);
-        f.platform.answer(Button::Ok);
-        QVERIFY(!w.mnuZapiszjako());
-        QCOMPARE(f.platform.boxes.last().text, cannotSave);
-    }
+    f.platform.chooseFile(f.path(QStringLiteral("nowhere/x.asm")));
+    f.platform.answer(Button::Ok);
+    QVERIFY(!w.mnuZapiszjako());
     f.platform.cancelDialog();
     QVERIFY(!w.mnuZapiszjako());
-    QCOMPARE(f.platform.boxes.size(), 2);
     QCOMPARE(f.platform.unexpectedBoxes, 0);
+    QCOMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(f.platform.boxes[0].text, cannotSave);
     expectDocument(w, QStringLiteral("edited"), untitled, true, true, false, status);
 }
 
-void TestDocumentCommands::foreignCharactersAreAskedAbout_data()
+void TestDocumentCommands::foreignCharactersAreAskedAboutBeforeWriting()
 {
-    QTest::addColumn<bool>("ok");
-    QTest::newRow("OK writes question marks") << true;
-    QTest::newRow("Cancel writes nothing") << false;
-}
-
-void TestDocumentCommands::foreignCharactersAreAskedAbout()
-{
-    QFETCH(bool, ok);
     WindowFixture f;
     EditorWin &w = f.open();
     const QString path = f.path(QStringLiteral("f.asm"));
@@ -326,20 +316,28 @@ void TestDocumentCommands::foreignCharactersAreAskedAbout()
     w.txtEdit->setText(text);
     const QString status = w.Text1->text();
     f.platform.chooseFile(path);
-    f.platform.answer(ok ? Button::Ok : Button::Cancel);
-    w.mnuZapiszjako();
-
-    QCOMPARE(f.platform.unexpectedBoxes, 0);
+    f.platform.answer(Button::Cancel);
+    QVERIFY(!w.mnuZapiszjako());
+    // It names the first such character, its line and how many there are.
+    const QString question =
+        QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: znak "
+                       "„☺” (U+263A) w linii 2 i pozostałe takie znaki (razem 2) zostaną "
+                       "zapisane jako „?”.\r\r\nCzy mimo to zapisać plik?");
     QCOMPARE(f.platform.boxes.size(), 1);
-    const ShownBox &box = f.platform.boxes[0];
-    QCOMPARE(box.buttons, Buttons::OkCancel);
-    QCOMPARE(box.icon, Icon::Exclamation);
-    QCOMPARE(box.title, QStringLiteral("KESTO IDE"));
-    // It names the first such character and its line.
-    QVERIFY2(box.text.contains(u"☺") && !box.text.contains(u"☹") && box.text.contains(u"linii 2"),
-             qPrintable(box.text));
-    QCOMPARE(readAll(path), ok ? QByteArray("mov a,b\r\n\xB3\xB9 ? x ?\r\n") : QByteArray("<unreadable>"));
-    expectDocument(w, text, ok ? path : untitled, !ok, !ok, false, status);
+    expectBox(f.platform.boxes[0], question, Buttons::OkCancel, Icon::Exclamation,
+              QStringLiteral("KESTO IDE"));
+    QVERIFY(!QFileInfo::exists(path));
+    expectDocument(w, text, untitled, true, true, false, status);
+
+    // OK writes them as question marks.
+    f.platform.chooseFile(path);
+    f.platform.answer(Button::Ok);
+    QVERIFY(w.mnuZapiszjako());
+    QCOMPARE(f.platform.boxes.size(), 2);
+    QCOMPARE(f.platform.boxes[1].text, question);
+    QCOMPARE(readAll(path), QByteArray("mov a,b\r\n\xB3\xB9 ? x ?\r\n"));
+    expectDocument(w, text, path, false, false, false, status);
+    QCOMPARE(f.platform.unexpectedBoxes, 0);
 }
 
 void TestDocumentCommands::infoSummarisesDocument_data()

@@ -116,9 +116,7 @@ void TestEditCommands::commandActsOnSelectionAndClipboard()
         WindowFixture f;
         EditorWin &win = f.open();
         if (i >= 0) {
-            win.show();
-            QApplication::setActiveWindow(&win);
-            QVERIFY(QTest::qWaitForWindowActive(&win));
+            QVERIFY(showActive(win));
             win.txtEdit->setFocus();
         }
         prepare(win, text, start, length);
@@ -160,8 +158,7 @@ void TestEditCommands::middleClickPastesPrimarySelectionExactlyWhereClicked()
 {
     WindowFixture f;
     EditorWin &win = f.open();
-    win.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&win));
+    QVERIFY(showExposed(win));
     prepare(win, u"ab\r\ncd"_s, 0, 2);
     const QPoint click = pointBefore(*win.txtEdit, 5);
 
@@ -185,8 +182,7 @@ void TestEditCommands::droppedTextKeepsLineBreaksAndMarksChanged()
     for (Qt::KeyboardModifiers held : {Qt::NoModifier, Qt::ShiftModifier}) {
         WindowFixture f;
         EditorWin &win = f.open();
-        win.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&win));
+        QVERIFY(showExposed(win));
         prepare(win, u"ab\r\ncd"_s, 0, 2);
         const QPoint at = pointBefore(*win.txtEdit, 5);
         QMimeData mime;
@@ -236,13 +232,8 @@ void TestEditCommands::aboutShowsSameFiveLinesEveryTimeAndChangesNothingElse()
     win.menu.mnuInfo->trigger();
 
     QCOMPARE(f.platform.boxes.size(), 2);
-    QCOMPARE(f.platform.boxes[1].text, f.platform.boxes[0].text);
-    QCOMPARE(win.doc.aboutText, f.platform.boxes[0].text);
-    for (const ShownBox &box : f.platform.boxes) {
-        QCOMPARE(box.buttons, kesto::Buttons::Ok);
-        QCOMPARE(box.icon, kesto::Icon::Information);
-        QCOMPARE(box.title, u"KESTOIDE"_s);
-    }
+    for (const ShownBox &box : f.platform.boxes)
+        expectBox(box, win.doc.aboutText, Buttons::Ok, Icon::Information, u"KESTOIDE"_s);
     // Five lines, no stray CR or LF inside them, and exactly these separators.
     static const QRegularExpression layout(
         u"^([^\\r\\n]+)\\r\\n([^\\r\\n]+)\\r\\r\\n([^\\r\\n]+)\\r\\n([^\\r\\n]+)\\r\\n\\r\\n([^\\r\\n]+)$"_s);

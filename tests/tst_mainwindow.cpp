@@ -12,13 +12,39 @@
 
 using namespace kesto;
 
+namespace {
+
+// The controls stand where layoutForClientArea puts them for the client
+// area's present size, to a pixel's rounding.
+void expectLayoutFollowsClientArea(const EditorWin &w)
+{
+    const QWidget *client = w.centralWidget();
+    const double perX = 1440.0 / client->logicalDpiX(), perY = 1440.0 / client->logicalDpiY();
+    const ClientLayout l =
+        layoutForClientArea(qRound(client->width() * perX), qRound(client->height() * perY));
+    const auto near = [&](const QRect &px, const QRect &twips) {
+        return qAbs(px.x() * perX - twips.x()) <= perX && qAbs(px.y() * perY - twips.y()) <= perY &&
+               qAbs(px.width() * perX - twips.width()) <= perX &&
+               qAbs(px.height() * perY - twips.height()) <= perY;
+    };
+    const std::pair<const QWidget *, QRect> controls[] = {
+        {w.txtEdit, l.txtEdit}, {w.Text1, l.Text1}, {w.Text2, l.Text2}};
+    for (const auto &[control, twips] : controls)
+        QVERIFY2(near(control->geometry(), twips),
+                 qPrintable(control->objectName() + QStringLiteral(" in a client area of %1 x %2 pixels")
+                                                        .arg(client->width())
+                                                        .arg(client->height())));
+}
+
+} // namespace
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void layoutInTwips_data();
     void layoutInTwips();
     void initialClientAreaLaysOutControls();
-    void tinyAndMinimisedWindowsDoNotFail();
+    void tinyAndMinimisedWindowsFollowTheClampedLayout();
     void menuTable_data();
     void menuTable();
     void menusInOrder();
@@ -58,41 +84,46 @@ void TestMainWindow::initialClientAreaLaysOutControls()
 {
     WindowFixture f;
     EditorWin &w = f.open();
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(showExposed(w));
+    // 7365 x 5805 twips, to a pixel's rounding; the controls then stand as in
+    // layoutInTwips' first row.
     const QWidget *client = w.centralWidget();
-    const double perPixel = 1440.0 / client->logicalDpiX();
-    const auto twips = [&](int px) { return qRound(px * perPixel); };
-    // One pixel of rounding either way.
-    const auto near = [&](int px, int expected) { return qAbs(twips(px) - expected) <= perPixel; };
-    QVERIFY2(near(client->width(), 7365), qPrintable(QString::number(twips(client->width()))));
-    QVERIFY2(near(client->height(), 5805), qPrintable(QString::number(twips(client->height()))));
-    QCOMPARE(w.txtEdit->pos(), QPoint(0, 0));
-    QVERIFY(near(w.txtEdit->height(), 5505));
-    QVERIFY(near(w.Text1->y(), 5505));
-    QVERIFY(near(w.Text1->width(), 6365));
-    QVERIFY(near(w.Text2->x(), 6365));
-    QVERIFY(near(w.Text2->width(), 1000));
-    QVERIFY(near(w.Text2->height(), 300));
-
-    w.resize(w.width() + 100, w.height() + 50);
-    QTRY_COMPARE(w.txtEdit->width(), client->width());
-    QCOMPARE(w.Text2->x() + w.Text2->width(), client->width());
-    QCOMPARE(w.Text1->y() + w.Text1->height(), client->height());
+    const double perX = 1440.0 / client->logicalDpiX(), perY = 1440.0 / client->logicalDpiY();
+    QVERIFY2(qAbs(client->width() * perX - 7365) <= perX && qAbs(client->height() * perY - 5805) <= perY,
+             qPrintable(QStringLiteral("%1 x %2 pixels").arg(client->width()).arg(client->height())));
+    expectLayoutFollowsClientArea(w);
 }
 
-void TestMainWindow::tinyAndMinimisedWindowsDoNotFail()
+void TestMainWindow::tinyAndMinimisedWindowsFollowTheClampedLayout()
 {
     WindowFixture f;
     EditorWin &w = f.open();
-    w.show();
-    w.resize(5, 5);
-    QTest::qWait(10);
-    QVERIFY(w.txtEdit->width() >= 0 && w.txtEdit->height() >= 0 && w.Text1->width() >= 0);
+    QVERIFY(showExposed(w));
+    const QWidget *client = w.centralWidget();
+    // Below the menu bar, a client area narrower than the line indicator and
+    // lower than the status strip: the editor's height and the message
+    // line's width clamp at zero.
+    w.resize(60, 25);
+    QTRY_COMPARE(client->width(), 60);
+    QVERIFY(client->height() * 1440 < 300 * client->logicalDpiY());
+    QVERIFY(client->width() * 1440 < 1000 * client->logicalDpiX());
+    expectLayoutFollowsClientArea(w);
+    QCOMPARE(w.txtEdit->height(), 0);
+    QCOMPARE(w.Text1->width(), 0);
+
+    // Larger than at the start, then back from minimised: the full layout.
+    w.resize(600, 500);
+    QTRY_COMPARE(client->width(), 600);
+    const QSize full = client->size();
     w.showMinimized();
-    QTest::qWait(10);
+    QTRY_VERIFY(w.isMinimized());
     w.showNormal();
-    QVERIFY(w.txtEdit->height() >= 0);
+    QTRY_VERIFY(!w.isMinimized());
+    QTRY_COMPARE(client->size(), full);
+    expectLayoutFollowsClientArea(w);
+    QCOMPARE(w.txtEdit->size(), QSize(full.width(), w.Text1->y()));
+    QCOMPARE(w.Text2->x() + w.Text2->width(), full.width());
+    QCOMPARE(w.Text1->y() + w.Text1->height(), full.height());
 }
 
 void TestMainWindow::menuTable_data()
@@ -169,9 +200,7 @@ void TestMainWindow::windowShortcutsWinWhileEditorHasFocus()
 {
     WindowFixture f;
     EditorWin &w = f.open();
-    w.show();
-    QApplication::setActiveWindow(&w);
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(showActive(w));
     w.txtEdit->setFocus();
     QTRY_VERIFY(w.txtEdit->hasFocus());
 
@@ -205,9 +234,7 @@ void TestMainWindow::windowShortcutsWinWhileStatusFieldHasFocus()
 {
     WindowFixture f;
     EditorWin &w = f.open();
-    w.show();
-    QApplication::setActiveWindow(&w);
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(showActive(w));
     w.txtEdit->setText(QStringLiteral("abc"));
     for (QLineEdit *field : {w.Text1, w.Text2}) {
         w.txtEdit->setSelStart(1);
@@ -239,9 +266,7 @@ void TestMainWindow::startsWithEditorFocusedAndStatusFields()
 {
     WindowFixture f;
     EditorWin &w = f.open();
-    w.show();
-    QApplication::setActiveWindow(&w);
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(showActive(w));
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w.txtEdit));
     QVERIFY(w.Text1->isReadOnly() && w.Text2->isReadOnly());
     QCOMPARE(w.Text2->text(), QStringLiteral("0,0"));

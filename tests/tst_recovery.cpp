@@ -100,9 +100,7 @@ void TestRecovery::copyFollowsTypingAndHoldsTextExactly()
     WindowFixture f;
     EditorWin &w = f.open();
     const QString file = f.path(QStringLiteral("prog.asm"));
-    QVERIFY(writeFile(file, "START: NOP\r\n"));
-    f.platform.chooseFile(file);
-    w.mnuOtworz();
+    QVERIFY(openThroughDialog(f, file, "START: NOP\r\n"));
     w.recoveryTimer.setInterval(200);
     w.txtEdit->setSelStart(w.txtEdit->length());
     f.platform.clipboardSetText(special);
@@ -147,9 +145,7 @@ void TestRecovery::leftoverIsOfferedOnceAndComesBackAsChangedDocument()
     WindowFixture f;
     EditorWin &crashed = f.open();
     const QString file = f.path(QStringLiteral("prog.asm"));
-    QVERIFY(writeFile(file, "START: NOP\r\n"));
-    f.platform.chooseFile(file);
-    crashed.mnuOtworz();
+    QVERIFY(openThroughDialog(f, file, "START: NOP\r\n"));
     const FileIdentity identity = crashed.diskFile;
     crashed.txtEdit->setSelText(special);
     writeCopy(crashed);
@@ -173,10 +169,8 @@ void TestRecovery::leftoverIsOfferedOnceAndComesBackAsChangedDocument()
     f.platform.answer(Button::Yes);
     EditorWin &w = restart(f);
     QCOMPARE(f.platform.boxes.size(), 1);
-    QCOMPARE(f.platform.boxes[0].text, expectedQuestion);
-    QCOMPARE(f.platform.boxes[0].buttons, Buttons::YesNo);
-    QCOMPARE(f.platform.boxes[0].icon, Icon::Exclamation);
-    QCOMPARE(f.platform.boxes[0].title, QStringLiteral("KESTO IDE"));
+    expectBox(f.platform.boxes[0], expectedQuestion, Buttons::YesNo, Icon::Exclamation,
+              QStringLiteral("KESTO IDE"));
     QCOMPARE(editorBytes(w), text);
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + file + QStringLiteral("] *"));
     QCOMPARE(w.dlgPlik.FileName, file);
@@ -338,12 +332,12 @@ void TestRecovery::damagedLeftoversAreSetAsideWithOneBoxEach()
         f.platform.answer(Button::Ok);
         EditorWin &w = restart(f);
         QCOMPARE(f.platform.boxes.size(), 1);
-        const ShownBox box = f.platform.boxes[0];
-        QVERIFY2(box.text.startsWith(told), qPrintable(box.text));
-        QCOMPARE(box.buttons, Buttons::Ok);
-        QCOMPARE(box.icon, Icon::Exclamation);
-        QCOMPARE(box.title, QStringLiteral("KESTOIDE"));
-        QVERIFY(QFileInfo::exists(box.text.mid(told.size())));
+        // Told where it was set aside.
+        const QString aside = f.platform.boxes[0].text.mid(told.size());
+        QVERIFY2(aside.startsWith(folder + u'/') && aside.endsWith(u".damaged") && QFileInfo::exists(aside),
+                 qPrintable(aside));
+        expectBox(f.platform.boxes[0], told + aside, Buttons::Ok, Icon::Exclamation,
+                  QStringLiteral("KESTOIDE"));
         QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [noname.asm]"));
         QCOMPARE(w.txtEdit->text(), QString());
         QVERIFY(!w.doc.docChanged);

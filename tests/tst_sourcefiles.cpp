@@ -1,77 +1,35 @@
 // Reading and writing real source files: the code-page-852 letters, line ends
-// kept byte for byte, things that are not files, and saves that never harm the
-// old file.
+// kept byte for byte, and what the reader refuses. What the writer refuses is
+// among the faults of tst_faultinjection.
 
 #include "modotworz.h"
 #include "modzapisz.h"
-#include "platform/statedir.h"
 #include "testsupport.h"
 
-#include <QDirIterator>
-
 #include <chrono>
-#include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <future>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kesto;
 
-namespace {
-
-// The reader's and writer's reports: OK only, no icon, the application title.
-void expectOneReport(const ScriptedPlatform &platform, const QString &text)
-{
-    QCOMPARE(platform.boxes.size(), 1);
-    QCOMPARE(platform.boxes[0].text, text);
-    QCOMPARE(platform.boxes[0].buttons, kesto::Buttons::Ok);
-    QCOMPARE(platform.boxes[0].icon, kesto::Icon::None);
-    QCOMPARE(platform.boxes[0].title, QStringLiteral("KESTOIDE"));
-}
-
-// Every file under `dir` with its contents, to show that a failed save left nothing behind.
-QMap<QString, QByteArray> snapshot(const QString &dir)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(dir, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString p = it.next();
-        files.insert(p, QFileInfo(p).isDir() ? QByteArray("<dir>") : readAll(p));
-    }
-    return files;
-}
-
-} // namespace
-
 class TestSourceFiles : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void loadKeepsEveryByteAndConvertsLetters_data();
     void loadKeepsEveryByteAndConvertsLetters();
-    void loadRefusesWhatIsNoReadableFile_data();
     void loadRefusesWhatIsNoReadableFile();
     void encodeAddsLineEndOnlyWhenMissing_data();
     void encodeAddsLineEndOnlyWhenMissing();
     void encodeNamesFirstForeignCharacterAndItsLine();
     void saveThenReopenAndSaveIsByteIdentical_data();
     void saveThenReopenAndSaveIsByteIdentical();
-    void failedSaveLeavesEveryFileAsItWas_data();
-    void failedSaveLeavesEveryFileAsItWas();
 
 private:
-    QTemporaryDir m_stateHome;
+    OwnStateHome m_stateHome; // for the records of saves in place
 };
-
-void TestSourceFiles::initTestCase()
-{
-    // The program's own folder for the backups and records of saves in place.
-    QVERIFY(m_stateHome.isValid());
-    qputenv("XDG_STATE_HOME", QFile::encodeName(m_stateHome.path()));
-}
 
 void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters_data()
 {
@@ -111,49 +69,57 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters()
     QVERIFY(platform.boxes.isEmpty());
 }
 
-void TestSourceFiles::loadRefusesWhatIsNoReadableFile_data()
-{
-    QTest::addColumn<QString>("kind");
-    for (const char *kind : {"missing", "directory", "fifo", "device", "over the size limit"})
-        QTest::newRow(kind) << QString::fromLatin1(kind);
-}
-
 void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
 {
-    QFETCH(QString, kind);
-    QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("x y.asm"));
-    if (kind == u"directory") {
-        QVERIFY(QDir().mkdir(path));
-    } else if (kind == u"fifo") {
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    } else if (kind == u"device") {
-        path = QStringLiteral("/dev/zero");
-        if (!QFileInfo::exists(path))
-            QSKIP("no /dev/zero here");
-    } else if (kind == u"over the size limit") {
-        QFile big(path); // sparse: takes no room on disk
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(modOtworz::maxSourceFileSize + 1));
-    }
+    // Each gives a path in `dir`, beside a readable file "a.asm".
+    const std::function<QString(const QTemporaryDir &)> unreadable[] = {
+        [](const QTemporaryDir &dir) { return dir.filePath(QStringLiteral("missing.asm")); },
+        [](const QTemporaryDir &dir) { return dir.path(); },
+        [](const QTemporaryDir &dir) {
+            const QString fifo = dir.filePath(QStringLiteral("x y.asm"));
+            ::mkfifo(native(fifo).constData(), 0600);
+            return fifo;
+        },
+        [](const QTemporaryDir &) { return QStringLiteral("/dev/zero"); },
+        [](const QTemporaryDir &dir) {
+            QFile big(dir.filePath(QStringLiteral("big.asm"))); // sparse: takes no room on disk
+            if (big.open(QIODevice::WriteOnly))
+                big.resize(modOtworz::maxSourceFileSize + 1);
+            return big.fileName();
+        },
+        [](const QTemporaryDir &) { return QStringLiteral(""); },
+        // Cut at the NUL, the name would be a readable file's.
+        [](const QTemporaryDir &dir) {
+            return dir.filePath(QStringLiteral("a.asm")) + QString::fromUtf16(u"\0.asm", 5);
+        },
+        [](const QTemporaryDir &dir) { return dir.filePath(QString(300, u'n')); },
+        [](const QTemporaryDir &dir) { return dir.path() + QStringLiteral("/d").repeated(3000); },
+    };
+    for (const auto &make : unreadable) {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("a.asm")), "readable\r\n"));
+        const QString path = make(dir);
+        // A FIFO with no writer must not stall the window: read off the GUI
+        // thread and give up after a while, waking the reader so the test can end.
+        auto read = std::async(std::launch::async, [&] { return modOtworz::readSourceFile(path).ok; });
+        if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            const int fd = ::open(native(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            read.wait();
+            QFAIL(qPrintable(QStringLiteral("reading blocked: ") + path));
+        }
+        QVERIFY2(!read.get(), qPrintable(path));
 
-    // A FIFO with no writer must not stall the window: read off the GUI thread
-    // and give up after a while, waking the reader so the test can end.
-    auto read = std::async(std::launch::async, [&] { return modOtworz::readSourceFile(path).ok; });
-    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0)
-            ::close(fd);
-        read.wait();
-        QFAIL("reading blocked");
+        SourceEditor editor;
+        editor.setText(QStringLiteral("kept\r\n"));
+        ScriptedPlatform platform;
+        QVERIFY2(!modOtworz::LoadSourceFile(path, editor, platform, nullptr), qPrintable(path));
+        QCOMPARE(editor.text(), QStringLiteral("kept\r\n"));
+        QCOMPARE(platform.boxes.size(), 1);
+        expectBox(platform.boxes[0], QStringLiteral("Nie można otworzyć pliku: ") + path, Buttons::Ok,
+                  Icon::None, QStringLiteral("KESTOIDE"));
     }
-    QVERIFY(!read.get());
-
-    SourceEditor editor;
-    editor.setText(QStringLiteral("kept\r\n"));
-    ScriptedPlatform platform;
-    QVERIFY(!modOtworz::LoadSourceFile(path, editor, platform, nullptr));
-    QCOMPARE(editor.text(), QStringLiteral("kept\r\n"));
-    expectOneReport(platform, QStringLiteral("Nie można otworzyć pliku: ") + path);
 }
 
 void TestSourceFiles::encodeAddsLineEndOnlyWhenMissing_data()
@@ -222,57 +188,6 @@ void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical()
     }
     QVERIFY(platform.boxes.isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.asm")});
-}
-
-void TestSourceFiles::failedSaveLeavesEveryFileAsItWas_data()
-{
-    QTest::addColumn<QString>("kind");
-    for (const char *kind : {"missing folder", "path is a directory", "disk refuses the bytes",
-                             "disk refuses the rewrite in place"})
-        QTest::newRow(kind) << QString::fromLatin1(kind);
-}
-
-void TestSourceFiles::failedSaveLeavesEveryFileAsItWas()
-{
-    QFETCH(QString, kind);
-    QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("old.asm")), "old text\r\n"));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("sub/inner.asm")), "inner\r\n"));
-    QString path = dir.filePath(QStringLiteral("old.asm"));
-    if (kind == u"missing folder")
-        path = dir.filePath(QStringLiteral("nowhere/x.asm"));
-    else if (kind == u"path is a directory")
-        path = dir.filePath(QStringLiteral("sub"));
-    else if (kind.endsWith(u"in place")) // a second name: the file is rewritten in place
-        QCOMPARE(::link(QFile::encodeName(path).constData(),
-                        QFile::encodeName(dir.filePath(QStringLiteral("second name.asm"))).constData()),
-                 0);
-
-    // A file size limit stops root as a full disk would; the write fails with
-    // EFBIG instead of killing the process.
-    struct rlimit old {};
-    const bool limit = kind.startsWith(u"disk refuses");
-    if (limit) {
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
-        ::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = old;
-        small.rlim_cur = 16384;
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    }
-    const QMap<QString, QByteArray> before = snapshot(dir.path());
-    SourceEditor editor;
-    editor.setText(QString(40'000, u'n'));
-    ScriptedPlatform platform;
-    const bool saved = modZapisz::SaveSourceFile(path, editor, platform, nullptr);
-    if (limit)
-        ::setrlimit(RLIMIT_FSIZE, &old);
-
-    QVERIFY(!saved);
-    QCOMPARE(snapshot(dir.path()), before);
-    QVERIFY(snapshot(stateDirectory()).isEmpty()); // no backup or record left
-    expectOneReport(platform,
-                    QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."));
 }
 
 QTEST_MAIN(TestSourceFiles)

@@ -1,8 +1,11 @@
 // Start-up, the settings file in the current directory, and the port items.
 
+#include "platform/fileidentity.h"
 #include "testsupport.h"
+#include "unprivileged.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 
 #include <functional>
 
@@ -19,6 +22,16 @@ QList<bool> marks(const EditorWin &w)
     return {w.menu.mnuCOM1->isChecked(), w.menu.mnuCOM2->isChecked(), w.menu.mnuCOM3->isChecked(),
             w.menu.mnuCOM4->isChecked()};
 }
+
+// Warned once, then port 1 is used and marked.
+void expectPortOneWarned(const WindowFixture &f)
+{
+    QCOMPARE(f.platform.boxes.size(), 1);
+    expectBox(f.platform.boxes[0], warning, Buttons::Ok, Icon::Exclamation, QStringLiteral("KESTOIDE"));
+    QCOMPARE(f.win->doc.comPort, QStringLiteral("1"));
+    QCOMPARE(f.win->Text1->text(), QStringLiteral("Używany port: 1"));
+    QCOMPARE(marks(*f.win), QList<bool>({true, false, false, false}));
+}
 } // namespace
 
 class TestStartup : public QObject {
@@ -27,80 +40,89 @@ private slots:
     void missingSettingsWarnsOnceAndCreatesPortOne();
     void settingsFileGivesPortFromFirstCharacter_data();
     void settingsFileGivesPortFromFirstCharacter();
-    void unreadableSettingsNeverHang();
+    void unreadableSettingsGivePortOneAndStayAsTheyWere();
+    void hugeSettingsFileIsReadByItsFirstByteAtOnce();
     void startsAsUntitledWithDialogPrepared();
     void appDirEndsInOneSeparator_data();
     void appDirEndsInOneSeparator();
     void portItemsMarkOneAndStoreIt();
     void portItemWritesIntoCurrentDirectoryOfTheMoment();
-    void unwritableSettingsReportedOnStatusLine();
 };
 
 void TestStartup::missingSettingsWarnsOnceAndCreatesPortOne()
 {
     WindowFixture f(nullptr, false);
     f.platform.answer(kesto::Button::Ok);
-    EditorWin &w = f.open();
-    QCOMPARE(f.platform.boxes.size(), 1);
-    QCOMPARE(f.platform.boxes[0].text, warning);
-    QCOMPARE(f.platform.boxes[0].buttons, kesto::Buttons::Ok);
-    QCOMPARE(f.platform.boxes[0].icon, kesto::Icon::Exclamation);
-    QCOMPARE(f.platform.boxes[0].title, QStringLiteral("KESTOIDE"));
+    f.open();
+    expectPortOneWarned(f);
     QCOMPARE(readAll(f.path("kestoide.ini")), QByteArray("1\r\n"));
-    QCOMPARE(w.doc.comPort, QStringLiteral("1"));
-    QCOMPARE(w.Text1->text(), QStringLiteral("Używany port: 1"));
-    QCOMPARE(marks(w), QList<bool>({true, false, false, false}));
 }
 
 void TestStartup::settingsFileGivesPortFromFirstCharacter_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("port");
-    QTest::addColumn<int>("marked"); // 0: none
-    QTest::newRow("34 crlf") << QByteArray("34\r\n") << "3" << 3;
-    QTest::newRow("4 alone") << QByteArray("4") << "4" << 4;
-    QTest::newRow("2 crlf") << QByteArray("2\r\n") << "2" << 2;
-    QTest::newRow("empty") << QByteArray() << "" << 0;
-    QTest::newRow("blank") << QByteArray(" 1\r\n") << " " << 0;
-    QTest::newRow("line end") << QByteArray("\r\n") << "\r" << 0;
-    QTest::newRow("5") << QByteArray("5\r\n") << "5" << 0;
-    QTest::newRow("binary") << QByteArray("\xA5\x00\xFF", 3) << "Ą" << 0;
+    QTest::addColumn<QList<bool>>("marks");
+    const QList<bool> none(4, false);
+    QTest::newRow("34 crlf") << QByteArray("34\r\n") << "3" << QList<bool>{false, false, true, false};
+    QTest::newRow("4 alone") << QByteArray("4") << "4" << QList<bool>{false, false, false, true};
+    QTest::newRow("2 crlf") << QByteArray("2\r\n") << "2" << QList<bool>{false, true, false, false};
+    QTest::newRow("empty") << QByteArray() << "" << none;
+    QTest::newRow("blank") << QByteArray(" 1\r\n") << " " << none;
+    QTest::newRow("line end") << QByteArray("\r\n") << "\r" << none;
+    QTest::newRow("5") << QByteArray("5\r\n") << "5" << none;
+    QTest::newRow("binary") << QByteArray("\xA5\x00\xFF", 3) << "Ą" << none;
 }
 
 void TestStartup::settingsFileGivesPortFromFirstCharacter()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, port);
-    QFETCH(int, marked);
     WindowFixture f(&content);
     EditorWin &w = f.open();
     QCOMPARE(f.platform.boxes.size(), 0);
     QCOMPARE(w.doc.comPort, port);
     QCOMPARE(w.Text1->text(), QStringLiteral("Używany port: ") + port);
-    QList<bool> expected(4, false);
-    if (marked)
-        expected[marked - 1] = true;
-    QCOMPARE(marks(w), expected);
+    QTEST(marks(w), "marks");
     QCOMPARE(readAll(f.path("kestoide.ini")), content); // reading never rewrites it
 }
 
-void TestStartup::unreadableSettingsNeverHang()
+void TestStartup::unreadableSettingsGivePortOneAndStayAsTheyWere()
 {
-    // A directory and a FIFO without a writer: the FIFO must not block start-up.
-    const std::function<bool(const QByteArray &)> makeUnreadable[] = {
-        [](const QByteArray &path) { return QDir().mkdir(QFile::decodeName(path)); },
-        [](const QByteArray &path) { return ::mkfifo(path.constData(), 0600) == 0; }};
+    // A directory; a FIFO without a writer, which must not block start-up; a
+    // file the user may not read, which root could.
+    RUN_UNPRIVILEGED();
+    const std::function<bool(const QString &)> makeUnreadable[] = {
+        [](const QString &path) { return QDir().mkdir(path); },
+        [](const QString &path) { return ::mkfifo(native(path).constData(), 0600) == 0; },
+        [](const QString &path) { return writeFile(path, "2\r\n") && QFile::setPermissions(path, {}); }};
     for (const auto &make : makeUnreadable) {
         WindowFixture f(nullptr, false);
-        QVERIFY(make(QFile::encodeName(f.path("kestoide.ini"))));
+        const QString ini = f.path("kestoide.ini");
+        QVERIFY(make(ini));
+        const FileIdentity before = identityOf(ini);
         f.platform.answer(Button::Ok);
-        EditorWin &w = f.open();
-        QCOMPARE(f.platform.boxes.size(), 1);
-        QCOMPARE(f.platform.boxes[0].text, warning);
-        QCOMPARE(w.doc.comPort, QStringLiteral("1"));
-        QCOMPARE(w.Text1->text(), QStringLiteral("Używany port: 1"));
-        QCOMPARE(marks(w), QList<bool>({true, false, false, false}));
+        f.open();
+        expectPortOneWarned(f);
+        // The port-1 file start-up writes cannot take the place of what is there.
+        QCOMPARE(identityOf(ini), before);
     }
+}
+
+void TestStartup::hugeSettingsFileIsReadByItsFirstByteAtOnce()
+{
+    WindowFixture f(nullptr, false);
+    const QString ini = f.path(QStringLiteral("kestoide.ini"));
+    QFile big(ini); // sparse: takes no room on disk
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.write("2\r\n") == 3 && big.resize(qint64(2) << 30));
+    big.close();
+    QElapsedTimer clock;
+    clock.start();
+    EditorWin &w = f.open();
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(f.platform.boxes.isEmpty());
+    QCOMPARE(w.doc.comPort, QStringLiteral("2"));
+    QCOMPARE(QFileInfo(ini).size(), qint64(2) << 30);
 }
 
 void TestStartup::startsAsUntitledWithDialogPrepared()
@@ -125,10 +147,8 @@ void TestStartup::appDirEndsInOneSeparator_data()
 {
     QTest::addColumn<QString>("programDir");
     QTest::addColumn<QString>("appDir");
-    QTest::newRow("folder") << "/opt/kesto"
-                            << "/opt/kesto/";
-    QTest::newRow("root") << "/"
-                          << "/";
+    QTest::newRow("folder") << QStringLiteral("/opt/kesto") << QStringLiteral("/opt/kesto/");
+    QTest::newRow("root") << QStringLiteral("/") << QStringLiteral("/");
 }
 
 void TestStartup::appDirEndsInOneSeparator()
@@ -168,21 +188,6 @@ void TestStartup::portItemWritesIntoCurrentDirectoryOfTheMoment()
     w.mnuCOM3();
     QCOMPARE(readAll(other.filePath("kestoide.ini")), QByteArray("3\r\n"));
     QCOMPARE(readAll(f.path("kestoide.ini")), QByteArray("1\r\n"));
-}
-
-void TestStartup::unwritableSettingsReportedOnStatusLine()
-{
-    // A directory in the settings file's place stops every user, root included.
-    WindowFixture f(nullptr, false);
-    QVERIFY(QDir().mkdir(f.path("kestoide.ini")));
-    f.platform.answer(kesto::Button::Ok);
-    EditorWin &w = f.open();
-    QCOMPARE(w.Text1->text(), QStringLiteral("Używany port: 1")); // start-up's own report wins
-    w.mnuCOM3();
-    QCOMPARE(w.Text1->text(), QStringLiteral("Błąd podczas zapisywania ustawień"));
-    QCOMPARE(w.doc.comPort, QStringLiteral("3"));
-    QCOMPARE(marks(w), QList<bool>({false, false, true, false}));
-    QVERIFY(QFileInfo(f.path("kestoide.ini")).isDir());
 }
 
 QTEST_MAIN(TestStartup)

@@ -7,12 +7,16 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
 
 struct NobodyRun {
     QString skipReason; // set when it could not run as nobody at all
     bool finished = false;
     int exitCode = -1;
-    QString output; // stdout and stderr
+    bool passed = false; // the one test it ran passed: neither failed nor skipped
+    QString output;      // stdout and stderr
 };
 
 // Runs a copy of this program as nobody, with `arguments`, in `workingDir`
@@ -66,3 +70,32 @@ inline NobodyRun runCopyAsNobody(const QStringList &arguments, const QString &wo
     r.exitCode = p.exitCode();
     return r;
 }
+
+// Runs the current test function (and data row) of `testClass` again in a
+// copy of this program as nobody.
+inline NobodyRun runCurrentTestAsNobody(const char *testClass)
+{
+    const QString function = QString::fromLatin1(QTest::currentTestFunction());
+    QString test = function;
+    if (QTest::currentDataTag())
+        test += u':' + QString::fromLatin1(QTest::currentDataTag());
+    NobodyRun run = runCopyAsNobody({test});
+    run.passed = run.finished && run.exitCode == 0 &&
+                 run.output.contains(QStringLiteral("PASS   : ") + QString::fromLatin1(testClass) +
+                                     QStringLiteral("::") + function + u'(');
+    return run;
+}
+
+// Root ignores permission bits: as root, the test function runs again as
+// nobody, and that run's verdict is this one's. A macro, as it skips or ends
+// the test function that uses it.
+#define RUN_UNPRIVILEGED()                                                                                   \
+    do {                                                                                                     \
+        if (::geteuid() == 0) {                                                                              \
+            const NobodyRun nobody = runCurrentTestAsNobody(metaObject()->className());                      \
+            if (!nobody.skipReason.isEmpty())                                                                \
+                QSKIP(qPrintable(nobody.skipReason));                                                        \
+            QVERIFY2(nobody.passed, qPrintable(nobody.output));                                              \
+            return;                                                                                          \
+        }                                                                                                    \
+    } while (0)
