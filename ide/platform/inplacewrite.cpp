@@ -549,11 +549,15 @@ QStringList repairInterruptedSaves()
             continue;
 #endif
         // A record is locked just after it is made: an empty one may be that
-        // moment of a save starting in another instance.
+        // moment of a save starting in another instance. Once older, it is
+        // what a save killed at that moment left, and names nothing to repair.
         const QDateTime modified = QFileInfo(file).lastModified();
         const qint64 age = modified.secsTo(QDateTime::currentDateTime());
-        if (file.size() == 0 && age < 60)
+        if (file.size() == 0) {
+            if (age >= 60)
+                file.remove();
             continue;
+        }
         const Record r = parseRecord(file.readAll());
         if (r.host != thisHost() && age < foreignRecordAgeSeconds)
             continue;
