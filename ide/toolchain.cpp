@@ -25,17 +25,21 @@ QString hexFileFor(const QString &source)
     return (dot > separator ? source.left(dot) : source) + QStringLiteral(".hex");
 }
 
+// The toolchain's questions: OK goes on, Cancel (or closing the box) does not.
+bool askOk(Platform &platform, QWidget *parent, const QString &text)
+{
+    return platform.messageBox(parent, text, Buttons::OkCancel, Icon::Exclamation, questionTitle) ==
+           Button::Ok;
+}
+
 } // namespace
 
 void EditorWin::mnuKompiluj()
 {
     if (doc.docChanged) {
-        const Button answer = m_platform.messageBox(
-            this,
-            QStringLiteral("Tekst w pliku ") + currentPath() +
-                QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany i skompilować?"),
-            Buttons::OkCancel, Icon::Exclamation, questionTitle);
-        if (answer != Button::Ok)
+        if (!askOk(m_platform, this,
+                   QStringLiteral("Tekst w pliku ") + currentPath() +
+                       QStringLiteral(" zmienił się.\r\r\nCzy chcesz zapisać zmiany i skompilować?")))
             return;
         // A save that did not happen (dialog cancelled, write failed) leaves
         // nothing on disk worth compiling.
@@ -66,12 +70,10 @@ void EditorWin::mnuUruchom()
 {
     // Offer to compile until a compile has happened or the user declines.
     while (!doc.docCompiled) {
-        const Button answer = m_platform.messageBox(
-            this,
-            QStringLiteral("Program ") + currentPath() +
-                QStringLiteral(" nie został skompilowany lub zmienił się.\r\r\nCzy chcesz go skompilować?"),
-            Buttons::OkCancel, Icon::Exclamation, questionTitle);
-        if (answer != Button::Ok)
+        if (!askOk(m_platform, this,
+                   QStringLiteral("Program ") + currentPath() +
+                       QStringLiteral(
+                           " nie został skompilowany lub zmienił się.\r\r\nCzy chcesz go skompilować?")))
             return;
         mnuKompiluj();
     }

@@ -11,11 +11,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/e2e/lib.sh"
-e2e_wrap "$0" "$@"
-
-[[ $# -eq 2 ]] || { echo "usage: $0 PROGRAM OUT_DIR" >&2; exit 2; }
-program=$(realpath "$1")
-E2E_OUT=$(mkdir -p "$2" && realpath "$2")
+e2e_begin PROGRAM "$0" "$@"
 rm -f "$E2E_OUT"/*.png "$E2E_OUT"/tools.log "$E2E_OUT"/a11y-tree.txt
 
 # --- the stage -------------------------------------------------------------------

@@ -229,19 +229,14 @@ bool writeDescriptor(int fd, std::string_view bytes, qint64 &offset)
 
 // A temporary file in the target's folder, removed again unless it took the
 // target's place.
-struct Temporary {
-    explicit Temporary(int inFolder) : folder(inFolder) {}
-    Temporary(const Temporary &) = delete;
-    Temporary &operator=(const Temporary &) = delete;
+struct Temporary : Descriptor {
+    explicit Temporary(int inFolder) : Descriptor(-1), folder(inFolder) {}
     ~Temporary()
     {
-        if (fd >= 0)
-            ::close(fd);
         if (!name.isEmpty() && !placed)
             ::unlinkat(folder, name.constData(), 0);
     }
     int folder;
-    int fd = -1;
     QByteArray name; // empty while it has none (O_TMPFILE)
     bool placed = false;
 };

@@ -1,5 +1,5 @@
 # Helpers for driving KESTO IDE in a real X server with real key events.
-# Sourced by scripts/e2e.sh and scripts/e2e/smoke.sh; needs DISPLAY (Xvfb)
+# Sourced by scripts/e2e.sh and the scripts in scripts/e2e/; needs DISPLAY (Xvfb)
 # and, for the screen-reader checks, a session bus with AT-SPI.
 
 # Wraps the calling script in Xvfb (and a private session bus when AT-SPI is
@@ -21,6 +21,20 @@ e2e_wrap() {
     fi
     export KESTO_E2E_A11Y=0
     exec "${xvfb[@]}" bash "$@"
+}
+
+# Every script's start: wraps it in Xvfb, then takes its two arguments, the
+# program (`what` names it in the usage line) and the folder for what the
+# run leaves behind, as `program` and `E2E_OUT`.
+# Call as: e2e_begin WHAT "$0" "$@"
+e2e_begin() {
+    local what=$1
+    shift
+    e2e_wrap "$@"
+    shift
+    [[ $# -eq 2 ]] || { echo "usage: $0 $what OUT_DIR" >&2; exit 2; }
+    program=$(realpath "$1")
+    E2E_OUT=$(mkdir -p "$2" && realpath "$2")
 }
 
 E2E_T0=${EPOCHREALTIME/./}

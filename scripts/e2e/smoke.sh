@@ -9,11 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
-e2e_wrap "$0" "$@"
-
-[[ $# -eq 2 ]] || { echo "usage: $0 INSTALLED_PROGRAM OUT_DIR" >&2; exit 2; }
-program=$(realpath "$1")
-E2E_OUT=$(mkdir -p "$2" && realpath "$2")
+e2e_begin INSTALLED_PROGRAM "$0" "$@"
 bindir=$(dirname "$program")
 [[ ! -e $bindir/ruderari.exe ]] || { echo "$bindir/ruderari.exe exists already" >&2; exit 2; }
 
