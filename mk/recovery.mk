@@ -1,6 +1,9 @@
 # make e2e-recovery - the real program in Xvfb, killed with SIGKILL while its
 #                     text is unsaved, then started again: the text must come
-#                     back byte for byte (screenshots in $(BUILD)/e2e-recovery/)
+#                     back byte for byte (screenshots in $(BUILD)/e2e-recovery/);
+#                     then killed at varied moments of a 20 MB save: the file
+#                     must hold the old text or the new one, whole (for a
+#                     rewrite in place, once the program has started again)
 
 # xclip puts text on the clipboard and reads the editor's copy back.
 E2E_RECOVERY_DEPS = xclip
@@ -12,3 +15,4 @@ CI_CHECKS += e2e-recovery
 e2e-recovery: build
 	@bash scripts/install-deps $(E2E_RECOVERY_DEPS)
 	bash scripts/e2e/recovery.sh $(BUILD)/ide/kestoide $(BUILD)/e2e-recovery
+	bash scripts/e2e/killed-save.sh $(BUILD)/ide/kestoide $(BUILD)/e2e-recovery
