@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QRandomGenerator>
 #include <QSysInfo>
 
@@ -18,6 +20,17 @@
 #endif
 
 namespace kesto::recovery {
+
+namespace {
+
+QString randomId()
+{
+    return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
+}
+
+QString idOf(const QString &name) { return name.left(name.indexOf(u'.')); }
+
+} // namespace
 
 #ifdef Q_OS_UNIX
 namespace {
@@ -85,11 +98,6 @@ private:
     bool m_free = false;
 };
 
-QString randomId()
-{
-    return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
-}
-
 } // namespace
 
 Store::Store(const QString &folder) : m_folder(folder)
@@ -117,6 +125,8 @@ Store::Store(const QString &folder) : m_folder(folder)
     }
 }
 
+bool Store::isHeld() const { return m_lockFd >= 0; }
+
 Store::~Store()
 {
     if (m_lockFd < 0)
@@ -134,7 +144,6 @@ bool Store::claimLeftover()
         return false;
     const QDir dir(m_folder);
     const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    const auto idOf = [](const QString &name) { return name.left(name.indexOf(u'.')); };
     const auto pathOf = [this](const QString &id, const char *suffix) {
         return m_folder + u'/' + id + QLatin1String(suffix);
     };
@@ -195,12 +204,86 @@ void Store::removeCopy()
 }
 
 #else
-// Elsewhere no lock is taken, so no copy is written and none is offered.
-Store::Store(const QString &folder) : m_folder(folder) {}
+// Elsewhere (Windows) a QLockFile stands for flock: the instance keeps its
+// lock file open, and nobody can take or remove it until the instance ends;
+// the lock of an instance whose process is gone is stale, and taking it
+// removes it.
+namespace {
+
+bool lockIsFree(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return true;
+    QLockFile other(path);
+    other.setStaleLockTime(0); // never by age: only a dead owner frees it
+    if (!other.tryLock(0))
+        return false;
+    other.unlock();
+    return true;
+}
+
+} // namespace
+
+Store::Store(const QString &folder) : m_folder(folder)
+{
+    if (folder.isEmpty())
+        return;
+    for (int attempt = 0; attempt < 3 && !m_lock; ++attempt) {
+        m_id = randomId();
+        auto lock = std::make_unique<QLockFile>(m_folder + u'/' + m_id + QStringLiteral(".lock"));
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0))
+            m_lock = std::move(lock);
+    }
+}
+
+// The lock file goes with the QLockFile; the copy stays.
 Store::~Store() = default;
-bool Store::claimLeftover() { return false; }
-QString Store::setAside() { return {}; }
-void Store::removeCopy() {}
+
+bool Store::isHeld() const { return m_lock != nullptr; }
+
+bool Store::claimLeftover()
+{
+    if (!isHeld() || QFileInfo::exists(copyPath()))
+        return false;
+    const QDir dir(m_folder);
+    // Whatever bears a copy's name: one that is no plain file is set aside
+    // as damaged once claimed.
+    const auto files = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    bool claimed = false;
+    // Newest first; whoever renames first has it, the others find it gone.
+    for (const QFileInfo &copy : dir.entryInfoList({QStringLiteral("*.copy")}, files, QDir::Time)) {
+        const QString id = idOf(copy.fileName());
+        if (id != m_id && lockIsFree(dir.filePath(id + QStringLiteral(".lock"))) &&
+            QFile::rename(copy.filePath(), copyPath())) {
+            claimed = true;
+            break;
+        }
+    }
+    // Lock files of dead instances without a copy, and their unfinished
+    // writes, are of no use to anyone.
+    for (const QString &name : dir.entryList({QStringLiteral("*.lock")}, files)) {
+        const QString id = idOf(name);
+        if (id == m_id || QFile::exists(dir.filePath(id + QStringLiteral(".copy"))) ||
+            !lockIsFree(dir.filePath(name)))
+            continue;
+        for (const QString &unfinished : dir.entryList({id + QStringLiteral(".copy.*")}, files))
+            QFile::remove(dir.filePath(unfinished));
+    }
+    return claimed;
+}
+
+QString Store::setAside()
+{
+    QString aside = m_folder + u'/' + m_id + QStringLiteral(".damaged");
+    return QFile::rename(copyPath(), aside) ? aside : QString();
+}
+
+void Store::removeCopy()
+{
+    QFile::remove(tempPath());
+    QFile::remove(copyPath());
+}
 #endif
 
 } // namespace kesto::recovery

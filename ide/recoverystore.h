@@ -5,14 +5,18 @@
 // died.
 //
 // Each instance holds a lock on a file of its own, "<id>.lock" (flock, with
-// the host name and process id inside), for as long as it runs; its copy is
-// "<id>.copy". A copy whose lock nobody holds is left over. A starting
+// the host name and process id inside; on Windows a QLockFile, which keeps
+// the file open so that nobody else can take or remove it), for as long as it
+// runs; its copy is "<id>.copy". A copy whose lock nobody holds is left over. A starting
 // instance claims one by renaming it to its own copy name: rename is atomic,
 // so two instances never take the same one.
 
 #include <QString>
 
+#include <memory>
 #include <string>
+
+class QLockFile;
 
 namespace kesto::recovery {
 
@@ -27,12 +31,12 @@ public:
     Store(const Store &) = delete;
     Store &operator=(const Store &) = delete;
 
-    bool isHeld() const { return m_lockFd >= 0; }
+    bool isHeld() const;
     QString copyPath() const { return m_folder + u'/' + m_id + QStringLiteral(".copy"); }
     QString tempPath() const { return copyPath() + QStringLiteral(".tmp"); }
     QString folder() const { return m_folder; }
     // The lock file, open: the writer refreshes its time now and then (see
-    // claimLeftover()).
+    // claimLeftover()). -1 where the lock is no descriptor (Windows).
     int lockDescriptor() const { return m_lockFd; }
 
     // Makes the most recent left-over copy this instance's own; false when
@@ -47,7 +51,8 @@ public:
 private:
     QString m_folder;
     QString m_id;
-    int m_lockFd = -1;
+    int m_lockFd = -1;                 // Unix: the lock file, held with flock
+    std::unique_ptr<QLockFile> m_lock; // elsewhere
 };
 
 // How often a running instance refreshes its lock file's time, and how old a

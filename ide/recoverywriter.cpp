@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <chrono>
@@ -21,10 +22,10 @@ namespace {
 
 std::string native(const QString &path) { return QFile::encodeName(path).toStdString(); }
 
-#ifdef Q_OS_UNIX
 // Small enough that an abandoned write stops soon.
 constexpr std::size_t writeChunk = std::size_t(4) << 20;
 
+#ifdef Q_OS_UNIX
 bool writeAll(int fd, std::string_view bytes, const std::atomic<bool> &abandoned)
 {
     while (!bytes.empty()) {
@@ -232,8 +233,21 @@ bool Writer::writeCopy(const Copy &copy)
     ::unlink(m_tempPath.c_str());
     return false;
 #else
-    Q_UNUSED(copy);
-    return false;
+    // QSaveFile writes beside the copy, and its commit flushes the new file
+    // to the disk before it takes the old one's place.
+    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(m_copyPath)));
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+        return false;
+    const std::string head = encodeHead(copy, copy.text);
+    for (std::string_view part : {std::string_view(head), std::string_view(copy.text)}) {
+        while (!part.empty() && !m_abandoned) {
+            const std::size_t n = std::min(part.size(), writeChunk);
+            if (file.write(part.data(), static_cast<qint64>(n)) != static_cast<qint64>(n))
+                return false;
+            part.remove_prefix(n);
+        }
+    }
+    return !m_abandoned && file.commit();
 #endif
 }
 
@@ -242,6 +256,9 @@ void Writer::removeCopy()
 #ifdef Q_OS_UNIX
     ::unlink(m_tempPath.c_str());
     ::unlink(m_copyPath.c_str());
+#else
+    QFile::remove(QFile::decodeName(QByteArray::fromStdString(m_tempPath)));
+    QFile::remove(QFile::decodeName(QByteArray::fromStdString(m_copyPath)));
 #endif
 }
 
