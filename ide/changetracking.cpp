@@ -11,9 +11,9 @@ void EditorWin::txtEditChange()
 {
     // Only the first change after New, Open or Save marks the document.
     if (!doc.docChanged) {
-        setWindowTitle(windowTitle() + QStringLiteral(" *"));
         doc.docChanged = true;
         doc.docCompiled = false;
+        writeCaption();
     }
     scheduleRecoveryCopy();
     showxy();

@@ -1,9 +1,9 @@
 // New, Open, Save, Save As, Exit, the close logic and the Info command.
 
+#include "disk/fileidentity.h"
 #include "editorwin.h"
 #include "modotworz.h"
 #include "modzapisz.h"
-#include "platform/fileidentity.h"
 #include "platform/sourceeditor.h"
 
 #include <QFileInfo>
@@ -142,9 +142,9 @@ bool EditorWin::isDocumentFile(const QString &path) const
 void EditorWin::adoptFile(const QString &path, bool untitled)
 {
     dlgPlik.FileName = path;
-    writeCaption();
     doc.docChanged = false;
     doc.docUntitled = untitled;
+    writeCaption();
     dropRecoveryCopy();
 }
 

@@ -14,7 +14,7 @@ struct DocumentState {
     QString comPort;          // selected serial port, one digit "1".."4"
     QString aboutText;        // text of the About box
     QString appDir;           // program directory, ending in a separator
-    bool exitCancel = false;  // the close logic's cancel answer when Exit runs it
+    bool exitCancel = false;  // no effect: Exit's cancel answer, which nothing reads (the window stays)
 };
 
 inline const QString appTitle = QStringLiteral("KESTOIDE");       // title of plain boxes

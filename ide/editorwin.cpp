@@ -252,7 +252,13 @@ void EditorWin::setStatus(const QString &text)
     Text1->setCursorPosition(0);
 }
 
-void EditorWin::writeCaption() { setWindowTitle(QStringLiteral("KESTO IDE [") + currentPath() + u']'); }
+void EditorWin::writeCaption()
+{
+    // The one caption rule: the document's path, and " *" once its text has
+    // changed since it was last opened, saved or made.
+    setWindowTitle(QStringLiteral("KESTO IDE [") + currentPath() + u']' +
+                   (doc.docChanged ? QStringLiteral(" *") : QString()));
+}
 
 void EditorWin::closeEvent(QCloseEvent *event)
 {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "disk/fileidentity.h"
+#include "disk/recoverykeeper.h"
 #include "documentstate.h"
-#include "platform/fileidentity.h"
 #include "platform/platform.h"
-#include "recovery.h"
 
 #include <QMainWindow>
 #include <QRect>
@@ -53,8 +53,9 @@ public:
     // The document's file as it was last read or written (none while untitled).
     FileIdentity diskFile;
     Menus menu{};
-    // The copy of unsaved text that outlives a crash (recovery.cpp), and the
-    // timer that takes it a little after a change.
+    // The copy of unsaved text that outlives a crash (disk/recoverykeeper.h;
+    // its handlers in recovery.cpp), and the timer that takes it a little
+    // after a change.
     RecoveryKeeper recoveryKeeper;
     QTimer recoveryTimer;
 
@@ -126,6 +127,7 @@ private:
     void selectPort(int n);
     void txtEditChange();
     void txtEditKeyUp();
+    // The caption for the current path and changed mark.
     void writeCaption();
     // Open of a chosen path, past the question and the dialog.
     bool loadDocument(const QString &path);

@@ -2,10 +2,10 @@
 
 #include "chunkpipeline.h"
 #include "codepage.h"
+#include "disk/fileidentity.h"
+#include "disk/regularfile.h"
 #include "documentstate.h"
-#include "platform/fileidentity.h"
 #include "platform/platform.h"
-#include "platform/regularfile.h"
 #include "platform/sourceeditor.h"
 
 #include <QFile>

@@ -2,8 +2,8 @@
 
 #include "chunkpipeline.h"
 #include "codepage.h"
+#include "disk/filewriter.h"
 #include "documentstate.h"
-#include "platform/filewriter.h"
 #include "platform/platform.h"
 #include "platform/sourceeditor.h"
 

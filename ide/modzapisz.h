@@ -1,7 +1,7 @@
 #pragma once
 // Writing a source file: the editor text in Windows-1250, ending in a line break.
 
-#include "platform/fileidentity.h"
+#include "disk/fileidentity.h"
 
 #include <QString>
 

@@ -1,13 +1,8 @@
 // The recovery copy of unsaved text: when it is taken and dropped, and the
 // question at start about a copy an interrupted run left behind.
 
-#include "recovery.h"
-
 #include "editorwin.h"
 #include "platform/sourceeditor.h"
-#include "platform/statedir.h"
-#include "recoverystore.h"
-#include "recoverywriter.h"
 
 #include <QDateTime>
 #include <QLineEdit>
@@ -20,73 +15,6 @@ namespace {
 // since the last copy, which leaves a second for writing it.
 constexpr int recoveryDelayMs = 4000;
 } // namespace
-
-RecoveryKeeper::RecoveryKeeper() = default;
-
-RecoveryKeeper::~RecoveryKeeper()
-{
-    m_writer.reset();
-    m_store.reset();
-}
-
-bool RecoveryKeeper::start()
-{
-    if (m_writer)
-        return true;
-    if (m_finished)
-        return false;
-    auto store = std::make_unique<recovery::Store>(stateDirectory());
-    if (!store->isHeld())
-        return false;
-    m_store = std::move(store);
-    m_writer = std::make_unique<recovery::Writer>(m_store->copyPath(), m_store->tempPath(),
-                                                  m_store->lockDescriptor());
-    return true;
-}
-
-std::string RecoveryKeeper::takeBuffer() { return m_writer ? m_writer->takeBuffer() : std::string(); }
-
-void RecoveryKeeper::prepare(std::size_t bytes)
-{
-    if (m_writer)
-        m_writer->prepare(bytes);
-}
-
-void RecoveryKeeper::write(recovery::Copy &&copy)
-{
-    if (m_writer)
-        m_writer->write(std::move(copy));
-}
-
-void RecoveryKeeper::remove()
-{
-    if (m_writer)
-        m_writer->remove();
-}
-
-void RecoveryKeeper::finish()
-{
-    m_finished = true;
-    if (!m_writer)
-        return;
-    // The writer ends first, so that no write of its own puts a copy back.
-    m_writer->abandon();
-    m_writer.reset();
-    m_store->removeCopy();
-    m_store.reset();
-}
-
-bool RecoveryKeeper::claimLeftover() { return m_store && m_store->claimLeftover(); }
-
-QString RecoveryKeeper::setAside() { return m_store ? m_store->setAside() : QString(); }
-
-QString RecoveryKeeper::copyPath() const { return m_store ? m_store->copyPath() : QString(); }
-
-void RecoveryKeeper::waitIdle()
-{
-    if (m_writer)
-        m_writer->waitIdle();
-}
 
 void EditorWin::setUpRecovery()
 {
@@ -177,10 +105,9 @@ void EditorWin::offerRecovery()
     txtEdit->setUtf8Text(copy.text);
     copy.text = {};
     dlgPlik.FileName = path;
-    writeCaption();
-    setWindowTitle(windowTitle() + QStringLiteral(" *"));
     doc.docChanged = true;
     doc.docUntitled = copy.untitled;
+    writeCaption();
     doc.docCompiled = false;
     diskFile = copy.identity;
     recoveryTimer.stop(); // the copy holds this very text

@@ -1,9 +1,10 @@
 // Start-up, the settings file "kestoide.ini" and the port items.
 
 #include "codepage.h"
+#include "disk/filewriter.h"
+#include "disk/regularfile.h"
+#include "disk/saverecord.h"
 #include "editorwin.h"
-#include "platform/filewriter.h"
-#include "platform/regularfile.h"
 
 #include <QAction>
 #include <QDir>

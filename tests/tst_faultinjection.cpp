@@ -3,8 +3,8 @@
 // names no file system takes, files changed behind the program's back.
 // Whatever fails, every file stays as it was, byte for byte.
 
+#include "disk/statedir.h"
 #include "modzapisz.h"
-#include "platform/statedir.h"
 #include "testsupport.h"
 #include "unprivileged.h"
 

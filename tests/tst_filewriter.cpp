@@ -7,9 +7,9 @@
 // `--save PATH BYTES SAVES [FILE-SIZE-LIMIT]`, which opens PATH in a real
 // window, puts a text of about BYTES in, prints "saving" and saves SAVES times.
 
+#include "disk/filewriter.h"
+#include "disk/statedir.h"
 #include "modzapisz.h"
-#include "platform/filewriter.h"
-#include "platform/statedir.h"
 #include "testsupport.h"
 #include "unprivileged.h"
 
@@ -180,7 +180,7 @@ QStringList stateFiles() { return listing(stateDirectory()); }
 // A save killed just as it made its record leaves it empty, the file not yet
 // touched. It may as well be a save just starting in another instance, so
 // the repair leaves it alone; a minute later a start clears it.
-void expectLeftoverRecordEmptyAndClearedOnceOld(const QString &stateHome)
+void expectKilledSaveRecordEmptyAndClearedOnceOld(const QString &stateHome)
 {
     const QStringList left = stateFiles();
     if (left.isEmpty())
@@ -206,7 +206,7 @@ struct Workspace {
         writeFile(dir.filePath(QStringLiteral("kestoide.ini")), "1\r\n");
     }
     QString path(const QString &name) const { return dir.filePath(name); }
-    QStringList leftovers() const
+    QStringList strayFiles() const
     {
         QStringList names = listing(dir.path());
         names.removeAll(QStringLiteral("kestoide.ini"));
@@ -224,7 +224,7 @@ class TestFileWriter : public QObject {
 private slots:
     void eachSaveKeepsTheFileAsItWas_data();
     void eachSaveKeepsTheFileAsItWas();
-    void namedTemporaryLeftoverIsRemovedByTheNextSave();
+    void strayNamedTemporaryIsRemovedByTheNextSave();
     void replaceKilledAtAnyMomentLeavesOldOrNewWhole();
     void inPlaceKilledAtAnyMomentIsPutRightAtNextStart();
     void repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs();
@@ -331,17 +331,17 @@ void TestFileWriter::eachSaveKeepsTheFileAsItWas()
             "the temporary folder's file system has no user extended attributes or no ACLs: the rest holds");
 }
 
-void TestFileWriter::namedTemporaryLeftoverIsRemovedByTheNextSave()
+void TestFileWriter::strayNamedTemporaryIsRemovedByTheNextSave()
 {
     // Where the file system has no unnamed temporary files, a killed save
     // leaves a named one; the next save of that file removes it, but not the
     // one of a save still running in another instance.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("prog.asm"));
-    const QString leftover = dir.filePath(QStringLiteral(".prog.asm.kestoide-tmp-abcd1234"));
+    const QString stray = dir.filePath(QStringLiteral(".prog.asm.kestoide-tmp-abcd1234"));
     const QString running = dir.filePath(QStringLiteral(".prog.asm.kestoide-tmp-efgh5678"));
     const QString otherFiles = dir.filePath(QStringLiteral(".other.asm.kestoide-tmp-abcd1234"));
-    for (const QString &p : {path, leftover, running, otherFiles})
+    for (const QString &p : {path, stray, running, otherFiles})
         QVERIFY(writeFile(p, oldBytes));
     const int held = ::open(native(running).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
@@ -389,7 +389,7 @@ void TestFileWriter::replaceKilledAtAnyMomentLeavesOldOrNewWhole()
         QVERIFY2(now == oldBytes || now == saved, qPrintable(QStringLiteral("round %1").arg(round)));
         old += now == oldBytes ? 1 : 0;
         // Only a kill between naming the unnamed file and renaming it leaves one behind.
-        const QStringList left = w.leftovers();
+        const QStringList left = w.strayFiles();
         QVERIFY2(left.isEmpty() || (left.size() == 1 && left[0].startsWith(u".prog.asm.kestoide-tmp-")),
                  qPrintable(left.join(u' ')));
     }
@@ -430,8 +430,8 @@ void TestFileWriter::inPlaceKilledAtAnyMomentIsPutRightAtNextStart()
         QVERIFY2(repaired == oldBytes || repaired == saved,
                  qPrintable(QStringLiteral("round %1").arg(round)));
         QCOMPARE(readAll(other), repaired);
-        QCOMPARE(w.leftovers(), QStringList());
-        expectLeftoverRecordEmptyAndClearedOnceOld(m_stateHome.path());
+        QCOMPARE(w.strayFiles(), QStringList());
+        expectKilledSaveRecordEmptyAndClearedOnceOld(m_stateHome.path());
     }
     QVERIFY(cutShort >= 1);
     qInfo("an in-place save took %lld ms; %d of %d killed saves were cut short", took, cutShort, killRounds);
@@ -449,7 +449,7 @@ void TestFileWriter::repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs()
     QVERIFY(child.waitForFinished(60'000));
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
     QCOMPARE(QFileInfo(path).size(), qint64(100'000));
-    const QStringList left = w.leftovers();
+    const QStringList left = w.strayFiles();
     QCOMPARE(left.size(), 1);
     const QString backup = w.path(left[0]);
     QVERIFY(left[0].startsWith(u"prog.asm.kestoide-backup-"));

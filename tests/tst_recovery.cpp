@@ -3,7 +3,7 @@
 // cut short. A window destroyed without its close logic stands for a crash:
 // its lock goes, its copy stays.
 
-#include "recoverycopy.h"
+#include "disk/recoverycopy.h"
 #include "testsupport.h"
 
 #include <QDateTime>

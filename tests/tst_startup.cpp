@@ -1,6 +1,6 @@
 // Start-up, the settings file in the current directory, and the port items.
 
-#include "platform/fileidentity.h"
+#include "disk/fileidentity.h"
 #include "testsupport.h"
 #include "unprivileged.h"
 

@@ -20,16 +20,16 @@ enum class Icon { None, Exclamation, Information };
 // path; a cancelled dialog leaves it unchanged.
 struct FileDialog {
     enum Action { ShowOpen = 1, ShowSave = 2 };
-    // OFN_* option bits understood by the dialogs.
-    static constexpr int OverwritePrompt = 0x2;
-    static constexpr int HideReadOnly = 0x4;
-    static constexpr int NoLongNames = 0x40000;
+    // The option bits of the Windows dialog.
+    static constexpr int OverwritePrompt = 0x2; // the Save dialog asks before replacing a file
+    static constexpr int HideReadOnly = 0x4;    // no effect: Qt's dialog has no read-only check box
+    static constexpr int NoLongNames = 0x40000; // no effect: Qt's dialog always shows long names
 
     QString FileName;
     QString Filter;      // "Description|pattern|Description|pattern|"
     int FilterIndex = 0; // 1-based entry of Filter preselected in the dialog
     int Flags = 0;
-    bool CancelError = false;
+    bool CancelError = false; // no effect: a cancelled dialog is a false return here
 };
 
 // How a started tool's window appears: the assembler comes up normally with

@@ -6,9 +6,9 @@
 #include "fuzzcheck.h"
 
 #include "codepage.h"
+#include "disk/filewriter.h"
 #include "modotworz.h"
 #include "modzapisz.h"
-#include "platform/filewriter.h"
 
 #include <QDir>
 #include <QFile>

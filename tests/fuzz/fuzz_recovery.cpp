@@ -7,7 +7,7 @@
 #define FUZZ_TARGET "fuzz_recovery"
 #include "fuzzcheck.h"
 
-#include "recoverycopy.h"
+#include "disk/recoverycopy.h"
 
 #include <cstdint>
 #include <string>

@@ -12,14 +12,13 @@
 // - In place: a backup of the old content and a small record are made and
 //   synced first, then the file itself is truncated and rewritten. A failed
 //   rewrite puts the old content back at once; one cut short by the end of
-//   the process is put right at the next start (repairInterruptedSaves).
+//   the process is put right at the next start (saverecord.h).
 // A file that may not be written (its mode has no write bit, it is immutable,
 // or the user lacks the right) is refused either way.
 
 #include "fileidentity.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <string_view>
@@ -40,9 +39,11 @@ struct WriteOptions {
     // The program's own file (the settings): a repair after a crash reports
     // nothing about it.
     bool quiet = false;
-    // Where the file system offers an unnamed temporary file (O_TMPFILE), a
-    // killed Replace leaves no stray file; false takes a named one instead,
-    // as on file systems without it.
+
+    // For the tests only (with WriteResult::way, modOtworz::readSourceFile
+    // and recovery::decode): where the file system offers an unnamed
+    // temporary file (O_TMPFILE), a killed Replace leaves no stray file;
+    // false takes a named one instead, as on file systems without it.
     bool unnamedTemporary = true;
 };
 
@@ -51,12 +52,14 @@ enum class WriteWay { None, Replace, InPlace };
 
 struct WriteResult {
     WriteStatus status = WriteStatus::Failed;
-    WriteWay way = WriteWay::None;
     // The file as it was written, to notice later changes by other programs.
     FileIdentity written;
     // A failed rewrite whose old content could not be put back: the file that
     // still holds that content.
     QString backupKept;
+
+    // For the tests only (see WriteOptions::unnamedTemporary): the way taken.
+    WriteWay way = WriteWay::None;
 };
 
 // Writes the content `source` produces to `path`, links followed.
@@ -64,12 +67,5 @@ WriteResult writeFile(const QString &path, const ByteSource &source, const Write
 
 // The same for content that is at hand; true when it was written.
 bool writeWholeFile(const QString &path, std::string_view bytes, bool quiet = false);
-
-// Puts right the in-place saves that an earlier run left unfinished: a file
-// that holds the new content whole stays, one cut short gets its old content
-// back from the backup. A file changed by someone else since then is left
-// alone, and its backup kept. Returns what the user must be told, one
-// message per file (nothing for quiet files).
-QStringList repairInterruptedSaves();
 
 } // namespace kesto

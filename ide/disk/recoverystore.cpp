@@ -1,11 +1,12 @@
 #include "recoverystore.h"
 
+#include "fileio.h"
+#include "statedir.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QRandomGenerator>
-#include <QSysInfo>
 
 #include <algorithm>
 #include <ctime>
@@ -21,12 +22,9 @@
 
 namespace kesto::recovery {
 
-namespace {
+using namespace fileio;
 
-QString randomId()
-{
-    return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
-}
+namespace {
 
 QString idOf(const QString &name) { return name.left(name.indexOf(u'.')); }
 
@@ -34,26 +32,6 @@ QString idOf(const QString &name) { return name.left(name.indexOf(u'.')); }
 
 #ifdef Q_OS_UNIX
 namespace {
-
-QByteArray native(const QString &path) { return QFile::encodeName(path); }
-
-QByteArray hostName() { return QSysInfo::machineHostName().toUtf8(); }
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<std::size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 
 // A lock file of another instance, open and locked by us when its owner is gone.
 class OtherLock {
@@ -88,10 +66,11 @@ private:
         char buffer[256];
         const ssize_t n = ::pread(m_fd, buffer, sizeof buffer, 0);
         const QByteArray content(buffer, n > 0 ? static_cast<qsizetype>(n) : 0);
-        if (content.left(content.indexOf('\n')) == hostName())
+        if (content.left(content.indexOf('\n')) == thisHost())
             return false;
         struct stat st {};
-        return ::fstat(m_fd, &st) != 0 || std::time(nullptr) - st.st_mtime < foreignLockStaleSeconds;
+        return ::fstat(m_fd, &st) != 0 ||
+               foreignEntryAlive(SharedEntry::RecoveryLock, std::time(nullptr) - st.st_mtime);
     }
 
     int m_fd = -1;
@@ -114,8 +93,9 @@ Store::Store(const QString &folder) : m_folder(folder)
         const int fd = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0)
             continue;
-        const QByteArray content = hostName() + '\n' + QByteArray::number(::getpid()) + '\n';
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && writeAll(fd, content) &&
+        const QByteArray content = thisHost() + '\n' + QByteArray::number(::getpid()) + '\n';
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            writeAll(fd, {content.constData(), std::size_t(content.size())}) &&
             ::rename(temp.constData(), native(lockPath).constData()) == 0) {
             m_lockFd = fd;
             break;

@@ -1,6 +1,6 @@
 #include "recoverycopy.h"
 
-#include "platform/regularfile.h"
+#include "regularfile.h"
 
 #include <QFile>
 

@@ -2,7 +2,8 @@
 // The window's recovery copy: while the document has unsaved changes, a copy
 // of its text in the program's own folder, so that a crash, a kill, a power
 // cut or a logout does not take the text with it. The window takes the text
-// (only its own thread may read the editor); the writer thread does the rest.
+// (only its own thread may read the editor, recovery.cpp); the keeper hands
+// it to the writer thread, which does the rest.
 
 #include "recoverycopy.h"
 

@@ -26,3 +26,13 @@ QString stateDirectory()
 }
 
 } // namespace kesto
+
+namespace kesto {
+
+bool foreignEntryAlive(SharedEntry entry, qint64 ageSeconds)
+{
+    const qint64 life = entry == SharedEntry::RecoveryLock ? 5 * recoveryLockHeartbeatSeconds : 3600;
+    return ageSeconds < life;
+}
+
+} // namespace kesto

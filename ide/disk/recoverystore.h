@@ -34,9 +34,8 @@ public:
     bool isHeld() const;
     QString copyPath() const { return m_folder + u'/' + m_id + QStringLiteral(".copy"); }
     QString tempPath() const { return copyPath() + QStringLiteral(".tmp"); }
-    QString folder() const { return m_folder; }
     // The lock file, open: the writer refreshes its time now and then (see
-    // claimLeftover()). -1 where the lock is no descriptor (Windows).
+    // statedir.h). -1 where the lock is no descriptor (Windows).
     int lockDescriptor() const { return m_lockFd; }
 
     // Makes the most recent left-over copy this instance's own; false when
@@ -54,12 +53,5 @@ private:
     int m_lockFd = -1;                 // Unix: the lock file, held with flock
     std::unique_ptr<QLockFile> m_lock; // elsewhere
 };
-
-// How often a running instance refreshes its lock file's time, and how old a
-// free lock written by another host must be before its copy counts as left
-// over. A network file system mounted without lock support lets every host
-// take every lock; the time tells a live instance there from a dead one.
-inline constexpr int lockRefreshSeconds = 60;
-inline constexpr int foreignLockStaleSeconds = 300;
 
 } // namespace kesto::recovery

@@ -1,5 +1,6 @@
 #include "filewriter.h"
 
+#include "fileio.h"
 #include "inplacewrite.h"
 
 #include <QDir>
@@ -30,7 +31,8 @@ namespace kesto {
 
 namespace {
 
-using namespace writer;
+using namespace fileio;
+using writer::rewriteInPlace;
 
 // What the Replace way came to; NotPossible hands the save to the in-place way.
 enum class Replace { Done, Failed, Cancelled, NotPossible };
@@ -42,11 +44,11 @@ QString temporaryPrefix(const QString &name)
     return u'.' + name.left(160) + QStringLiteral(".kestoide-tmp-");
 }
 
-// Removes what saves of `name` left in `folder` when they were killed
-// between naming their temporary file and renaming it. A save still running
+// Removes the stray temporary files of `name` in `folder`: what saves left
+// when they were killed between naming their temporary file and renaming it. A save still running
 // in another instance holds a lock on its file (Unix) or keeps it open
 // (Windows), and its file stays.
-void removeLeftovers(const QString &folder, const QString &name)
+void removeStrayTemporaries(const QString &folder, const QString &name)
 {
     const QString prefix = temporaryPrefix(name);
     // Unsorted and without name filters, which would take a '[' in the name
@@ -79,18 +81,6 @@ WriteStatus statusOf(Replace r)
 }
 
 #ifdef Q_OS_UNIX
-
-struct Descriptor {
-    explicit Descriptor(int d) : fd(d) {}
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int fd;
-};
 
 QByteArray folderOf(const QByteArray &path)
 {
@@ -213,17 +203,10 @@ bool giveAttributes(int fd, const Target &t)
 
 bool writeDescriptor(int fd, std::string_view bytes, qint64 &offset)
 {
-    const qint64 start = offset;
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-        offset += n;
-    }
-    startWriteback(fd, start, offset - start);
+    if (!writeAll(fd, bytes))
+        return false;
+    startWriteback(fd, offset, static_cast<qint64>(bytes.size()));
+    offset += static_cast<qint64>(bytes.size());
     return true;
 }
 
@@ -249,7 +232,7 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
     const Descriptor folder(::open(folderOf(t.path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.fd < 0)
         return elsewhere;
-    removeLeftovers(QFile::decodeName(folderOf(t.path)), QFile::decodeName(name));
+    removeStrayTemporaries(QFile::decodeName(folderOf(t.path)), QFile::decodeName(name));
     const QByteArray prefix = QFile::encodeName(temporaryPrefix(QFile::decodeName(name)));
     const auto temporaryName = [&prefix] { return prefix + uniqueSuffix().toLatin1(); };
 
@@ -277,7 +260,7 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
     }
     if (temp.fd < 0)
         return elsewhere;
-    // Tells removeLeftovers in another instance that this save is running.
+    // Tells removeStrayTemporaries in another instance that this save is running.
     ::flock(temp.fd, LOCK_EX | LOCK_NB);
     if (t.exists && !giveAttributes(temp.fd, t))
         return Replace::NotPossible;
@@ -351,7 +334,7 @@ std::wstring wide(const QString &path) { return QDir::toNativeSeparators(path).t
 Replace replaceFile(const QString &target, bool exists, const ByteSource &source, const WriteOptions &options)
 {
     const QFileInfo info(target);
-    removeLeftovers(info.path(), info.fileName());
+    removeStrayTemporaries(info.path(), info.fileName());
     QFile temp;
     for (int attempt = 0; attempt < 8 && !temp.isOpen(); ++attempt) {
         temp.setFileName(info.path() + u'/' + temporaryPrefix(info.fileName()) + uniqueSuffix());

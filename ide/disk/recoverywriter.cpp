@@ -1,6 +1,7 @@
 #include "recoverywriter.h"
 
-#include "recoverystore.h"
+#include "fileio.h"
+#include "statedir.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,53 +12,25 @@
 #include <utility>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace kesto::recovery {
+
+using namespace fileio;
+
+#ifndef Q_OS_UNIX
 namespace {
-
-std::string native(const QString &path) { return QFile::encodeName(path).toStdString(); }
-
 // Small enough that an abandoned write stops soon.
 constexpr std::size_t writeChunk = std::size_t(4) << 20;
-
-#ifdef Q_OS_UNIX
-bool writeAll(int fd, std::string_view bytes, const std::atomic<bool> &abandoned)
-{
-    while (!bytes.empty()) {
-        if (abandoned.load(std::memory_order_relaxed))
-            return false;
-        const ssize_t n = ::write(fd, bytes.data(), std::min(bytes.size(), writeChunk));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Makes a rename in `folder` survive a power cut. A file system that cannot
-// sync a folder (EINVAL) has nothing more to do.
-void syncFolder(const std::string &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
+} // namespace
 #endif
 
-} // namespace
-
 Writer::Writer(const QString &copyPath, const QString &tempPath, int lockFd)
-    : m_copyPath(native(copyPath)), m_tempPath(native(tempPath)),
-      m_folder(native(QFileInfo(copyPath).path())), m_lockFd(lockFd), m_thread([this] { run(); })
+    : m_copyPath(copyPath), m_tempPath(tempPath), m_folder(QFileInfo(copyPath).path()), m_lockFd(lockFd),
+      m_thread([this] { run(); })
 {}
 
 Writer::~Writer()
@@ -140,7 +113,7 @@ void Writer::waitIdle()
 void Writer::run()
 {
     using Clock = std::chrono::steady_clock;
-    const auto refreshEvery = std::chrono::seconds(lockRefreshSeconds);
+    const auto refreshEvery = std::chrono::seconds(recoveryLockHeartbeatSeconds);
     auto refreshed = Clock::now();
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -216,29 +189,29 @@ void Writer::makeSpare(std::unique_lock<std::mutex> &lock)
 
 bool Writer::writeCopy(const Copy &copy)
 {
-#ifdef Q_OS_UNIX
     const std::string head = encodeHead(copy, copy.text);
+#ifdef Q_OS_UNIX
     // Written beside the copy, synced, then renamed over it: a crash at any
     // moment leaves the previous copy or this one, whole.
-    const int fd = ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const QByteArray temp = native(m_tempPath);
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, head, m_abandoned) &&
-              writeAll(fd, copy.text, m_abandoned) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, head, &m_abandoned) &&
+              writeAll(fd, copy.text, &m_abandoned) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (ok && !m_abandoned && ::rename(m_tempPath.c_str(), m_copyPath.c_str()) == 0) {
+    if (ok && !m_abandoned && ::rename(temp.constData(), native(m_copyPath).constData()) == 0) {
         syncFolder(m_folder);
         return true;
     }
-    ::unlink(m_tempPath.c_str());
+    ::unlink(temp.constData());
     return false;
 #else
     // QSaveFile writes beside the copy, and its commit flushes the new file
     // to the disk before it takes the old one's place.
-    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(m_copyPath)));
+    QSaveFile file(m_copyPath);
     if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
         return false;
-    const std::string head = encodeHead(copy, copy.text);
     for (std::string_view part : {std::string_view(head), std::string_view(copy.text)}) {
         while (!part.empty() && !m_abandoned) {
             const std::size_t n = std::min(part.size(), writeChunk);
@@ -253,13 +226,8 @@ bool Writer::writeCopy(const Copy &copy)
 
 void Writer::removeCopy()
 {
-#ifdef Q_OS_UNIX
-    ::unlink(m_tempPath.c_str());
-    ::unlink(m_copyPath.c_str());
-#else
-    QFile::remove(QFile::decodeName(QByteArray::fromStdString(m_tempPath)));
-    QFile::remove(QFile::decodeName(QByteArray::fromStdString(m_copyPath)));
-#endif
+    QFile::remove(m_tempPath);
+    QFile::remove(m_copyPath);
 }
 
 } // namespace kesto::recovery

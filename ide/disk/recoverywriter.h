@@ -52,7 +52,7 @@ private:
     bool writeCopy(const Copy &copy);
     void removeCopy();
 
-    const std::string m_copyPath, m_tempPath, m_folder;
+    const QString m_copyPath, m_tempPath, m_folder;
     const int m_lockFd;
     std::mutex m_mutex;
     std::condition_variable m_wake; // work handed over, or the end

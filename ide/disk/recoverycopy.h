@@ -4,7 +4,7 @@
 // its file), behind a header that lets a damaged or truncated copy be told
 // from a whole one.
 
-#include "platform/fileidentity.h"
+#include "fileidentity.h"
 
 #include <QString>
 
@@ -45,13 +45,17 @@ struct ReadResult {
     Copy copy;
 };
 
-// The copy held in `bytes` (a whole file); never trusts a length it was given.
-ReadResult decode(std::string_view bytes);
 // Reads and decodes the copy at `path`, refusing anything but a plain file
 // of a plausible size before reading a byte of it.
 ReadResult readFile(const QString &path);
 
 // CRC-32 (IEEE 802.3), continued from `crc` (0 to start).
 std::uint32_t crc32(std::uint32_t crc, const void *data, std::size_t size);
+
+// For the tests and fuzzers only (with modOtworz::readSourceFile,
+// WriteResult::way and WriteOptions::unnamedTemporary): the copy held in
+// `bytes` (a whole file), as readFile decodes it; never trusts a length it
+// was given.
+ReadResult decode(std::string_view bytes);
 
 } // namespace kesto::recovery

@@ -1,0 +1,170 @@
+#include "fileio.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSysInfo>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <qt_windows.h> // windows.h without the min and max macros
+#endif
+
+namespace kesto::fileio {
+
+namespace {
+// Pieces smaller than this are not worth a call to start their writeback.
+constexpr qint64 writebackMinimum = qint64(512) << 10;
+// Small enough that an abandoned write stops soon.
+constexpr std::size_t writeChunk = std::size_t(4) << 20;
+} // namespace
+
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+QByteArray thisHost() { return QSysInfo::machineHostName().toUtf8(); }
+
+QString uniqueSuffix()
+{
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString suffix;
+    for (qsizetype i = 0; i < uniqueSuffixLength; ++i)
+        suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(36)]);
+    return suffix;
+}
+
+QString randomId()
+{
+    return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
+}
+
+#ifdef Q_OS_UNIX
+Descriptor::~Descriptor()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool writeAll(int fd, std::string_view bytes, const std::atomic<bool> *abandoned)
+{
+    while (!bytes.empty()) {
+        if (abandoned && abandoned->load(std::memory_order_relaxed))
+            return false;
+        const ssize_t n = ::write(fd, bytes.data(), std::min(bytes.size(), writeChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+#endif
+
+bool openExisting(QFile &file, const QString &path)
+{
+    file.setFileName(path);
+#ifdef Q_OS_UNIX
+    const QByteArray name = native(path);
+    if (name.isEmpty() || name.contains('\0'))
+        return false;
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the window.
+    const int fd = ::open(name.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_RDWR) != 0 ||
+        !file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    return file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered);
+#endif
+}
+
+bool writeOut(QFileDevice &file, std::string_view bytes)
+{
+    const qint64 offset = file.pos();
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(bytes.data(), size) != size)
+        return false;
+    startWriteback(file.handle(), offset, size);
+    return true;
+}
+
+void startWriteback([[maybe_unused]] int fd, [[maybe_unused]] qint64 offset, [[maybe_unused]] qint64 size)
+{
+#ifdef Q_OS_LINUX
+    if (size >= writebackMinimum)
+        ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+bool syncFile(QFileDevice &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())));
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+bool syncFolder([[maybe_unused]] const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder the user may write but not read cannot be opened to sync it:
+    // nothing more can be done there.
+    if (fd < 0)
+        return errno == EACCES;
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
+#else
+    // NTFS journals its names; the renames themselves ask to be written through.
+    return true;
+#endif
+}
+
+bool lockFile(QFile &file)
+{
+#ifdef Q_OS_WIN
+    OVERLAPPED whole{};
+    return LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())),
+                      LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole);
+#else
+    return ::flock(file.handle(), LOCK_EX | LOCK_NB) == 0;
+#endif
+}
+
+#ifdef Q_OS_UNIX
+KeptMode::KeptMode(const QFile &file) : m_fd(file.handle())
+{
+    struct stat st {};
+    m_mode = ::fstat(m_fd, &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+void KeptMode::restore() const
+{
+    struct stat st {};
+    if (m_mode != 0 && ::fstat(m_fd, &st) == 0 && (st.st_mode & 07777) != m_mode)
+        ::fchmod(m_fd, static_cast<mode_t>(m_mode));
+}
+#else
+// Windows keeps a file's attributes when it is written.
+KeptMode::KeptMode(const QFile &) {}
+void KeptMode::restore() const {}
+#endif
+
+} // namespace kesto::fileio

@@ -1,0 +1,72 @@
+#pragma once
+// The small file operations that the save, its record and the recovery copy
+// all stand on, each written once, the Unix and the Windows way side by side.
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <string_view>
+
+class QFile;
+class QFileDevice;
+
+namespace kesto::fileio {
+
+// The path as the system's own calls take it.
+QByteArray native(const QString &path);
+
+// This computer's name, as lock files and save records carry it.
+QByteArray thisHost();
+
+// Random letters and digits, for names beside the user's files that must not clash.
+inline constexpr qsizetype uniqueSuffixLength = 8;
+QString uniqueSuffix();
+// Sixteen hex digits from the system's random source: a running instance's id.
+QString randomId();
+
+#ifdef Q_OS_UNIX
+// Closes its descriptor when it goes.
+struct Descriptor {
+    explicit Descriptor(int d) : fd(d) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor();
+    int fd;
+};
+
+// Writes all of `bytes`, going on after a signal; gives up as soon as
+// `abandoned` (when given) turns true.
+bool writeAll(int fd, std::string_view bytes, const std::atomic<bool> *abandoned = nullptr);
+#endif
+
+// Opens an existing regular file for reading and writing, never blocking on
+// a FIFO or a device put in its place.
+bool openExisting(QFile &file, const QString &path);
+// Writes `bytes` to the file at its current position; false on any error.
+bool writeOut(QFileDevice &file, std::string_view bytes);
+// Starts sending what was just written to the disk, so that the sync at the
+// end has little left to wait for (Linux; elsewhere nothing).
+void startWriteback(int fd, qint64 offset, qint64 size);
+// Makes the file's content and size durable.
+bool syncFile(QFileDevice &file);
+// Makes the names in a folder durable. A file system that cannot sync a
+// folder (EINVAL on some network and FUSE mounts) counts as done.
+bool syncFolder(const QString &folder);
+// An exclusive lock on the open file, without waiting for it.
+bool lockFile(QFile &file);
+
+// A user who is not root loses the set-user-ID and set-group-ID bits of a
+// file on writing it; the owner may set them again. Takes the mode of the
+// open file when made; restore() puts it back if it changed.
+class KeptMode {
+public:
+    explicit KeptMode(const QFile &file);
+    void restore() const;
+
+private:
+    int m_fd = -1;
+    unsigned m_mode = 0;
+};
+
+} // namespace kesto::fileio

@@ -1,0 +1,76 @@
+#include "recoverykeeper.h"
+
+#include "recoverystore.h"
+#include "recoverywriter.h"
+#include "statedir.h"
+
+namespace kesto {
+
+RecoveryKeeper::RecoveryKeeper() = default;
+
+RecoveryKeeper::~RecoveryKeeper()
+{
+    m_writer.reset();
+    m_store.reset();
+}
+
+bool RecoveryKeeper::start()
+{
+    if (m_writer)
+        return true;
+    if (m_finished)
+        return false;
+    auto store = std::make_unique<recovery::Store>(stateDirectory());
+    if (!store->isHeld())
+        return false;
+    m_store = std::move(store);
+    m_writer = std::make_unique<recovery::Writer>(m_store->copyPath(), m_store->tempPath(),
+                                                  m_store->lockDescriptor());
+    return true;
+}
+
+std::string RecoveryKeeper::takeBuffer() { return m_writer ? m_writer->takeBuffer() : std::string(); }
+
+void RecoveryKeeper::prepare(std::size_t bytes)
+{
+    if (m_writer)
+        m_writer->prepare(bytes);
+}
+
+void RecoveryKeeper::write(recovery::Copy &&copy)
+{
+    if (m_writer)
+        m_writer->write(std::move(copy));
+}
+
+void RecoveryKeeper::remove()
+{
+    if (m_writer)
+        m_writer->remove();
+}
+
+void RecoveryKeeper::finish()
+{
+    m_finished = true;
+    if (!m_writer)
+        return;
+    // The writer ends first, so that no write of its own puts a copy back.
+    m_writer->abandon();
+    m_writer.reset();
+    m_store->removeCopy();
+    m_store.reset();
+}
+
+bool RecoveryKeeper::claimLeftover() { return m_store && m_store->claimLeftover(); }
+
+QString RecoveryKeeper::setAside() { return m_store ? m_store->setAside() : QString(); }
+
+QString RecoveryKeeper::copyPath() const { return m_store ? m_store->copyPath() : QString(); }
+
+void RecoveryKeeper::waitIdle()
+{
+    if (m_writer)
+        m_writer->waitIdle();
+}
+
+} // namespace kesto
