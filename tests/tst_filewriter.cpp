@@ -225,6 +225,8 @@ private slots:
     void eachSaveKeepsTheFileAsItWas_data();
     void eachSaveKeepsTheFileAsItWas();
     void strayNamedTemporaryIsRemovedByTheNextSave();
+    void longNamesSaveWithTemporaryAndBackupNamesInBounds_data();
+    void longNamesSaveWithTemporaryAndBackupNamesInBounds();
     void replaceKilledAtAnyMomentLeavesOldOrNewWhole();
     void inPlaceKilledAtAnyMomentIsPutRightAtNextStart();
     void repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs();
@@ -369,6 +371,62 @@ void TestFileWriter::strayNamedTemporaryIsRemovedByTheNextSave()
     QCOMPARE(listing(dir.path()),
              QStringList({QStringLiteral(".other.asm.kestoide-tmp-abcd1234"),
                           QStringLiteral(".prog.asm.kestoide-tmp-efgh5678"), QStringLiteral("prog.asm")}));
+}
+
+void TestFileWriter::longNamesSaveWithTemporaryAndBackupNamesInBounds_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("links"); // two take the in-place way, with its backup
+    const QString asm_ = QStringLiteral(".asm");
+    const struct {
+        const char *what;
+        QString name;
+    } names[] = {{"240 bytes ASCII", QString(236, u'a') + asm_},
+                 {"255 bytes ASCII", QString(251, u'a') + asm_},
+                 {"240 bytes Polish", QString(118, u'ą') + asm_},
+                 {"255 bytes Polish", QString(125, u'ą') + QStringLiteral("x") + asm_}};
+    for (const auto &n : names) {
+        QCOMPARE(native(n.name).size(), qsizetype(QByteArrayView(n.what).startsWith("240") ? 240 : 255));
+        for (const int links : {1, 2})
+            QTest::addRow("%s, %d link(s)", n.what, links) << n.name << links;
+    }
+}
+
+void TestFileWriter::longNamesSaveWithTemporaryAndBackupNamesInBounds()
+{
+    QFETCH(QString, name);
+    QFETCH(int, links);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QVERIFY(writeFile(path, oldBytes));
+    if (links == 2)
+        QCOMPARE(::link(native(path).constData(), native(dir.filePath(QStringLiteral("b.asm"))).constData()),
+                 0);
+    const QStringList before = listing(dir.path());
+
+    // What the folder holds while the new content goes in: the temporary
+    // file, or (in place) the backup, named by the save.
+    QStringList during;
+    WriteOptions named;
+    named.unnamedTemporary = false;
+    const WriteResult r = writeFile(
+        path,
+        [&](const ByteSink &sink) {
+            during = listing(dir.path());
+            return sink("new\r\n");
+        },
+        named);
+    QCOMPARE(r.status, WriteStatus::Written);
+    QCOMPARE(r.way, links == 1 ? WriteWay::Replace : WriteWay::InPlace);
+    QCOMPARE(readAll(path), QByteArray("new\r\n"));
+    const QString mark = links == 1 ? QStringLiteral(".kestoide-tmp-") : QStringLiteral(".kestoide-backup-");
+    QStringList made = during;
+    for (const QString &old : before)
+        made.removeAll(old);
+    QCOMPARE(made.size(), 1);
+    QVERIFY2(made[0].contains(mark) && native(made[0]).size() <= 255, qPrintable(made[0]));
+    QVERIFY(made[0].startsWith(links == 1 ? u'.' + name.left(10) : name.left(10)));
+    QCOMPARE(listing(dir.path()), before); // cleaned up
 }
 
 void TestFileWriter::replaceKilledAtAnyMomentLeavesOldOrNewWhole()

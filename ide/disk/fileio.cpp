@@ -31,6 +31,25 @@ QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
 QByteArray thisHost() { return QSysInfo::machineHostName().toUtf8(); }
 
+QString nameStem(const QString &name)
+{
+    constexpr qsizetype most = 200;
+    qsizetype end = 0;
+    qsizetype units = 0;
+    while (end < name.size()) {
+        const qsizetype next = end + (name.at(end).isHighSurrogate() && end + 1 < name.size() ? 2 : 1);
+#ifdef Q_OS_WIN
+        units = next; // NTFS counts a name in UTF-16 units
+#else
+        units += native(name.mid(end, next - end)).size();
+#endif
+        if (units > most)
+            break;
+        end = next;
+    }
+    return name.left(end);
+}
+
 QString uniqueSuffix()
 {
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";

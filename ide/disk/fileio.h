@@ -19,6 +19,12 @@ QByteArray native(const QString &path);
 // This computer's name, as lock files and save records carry it.
 QByteArray thisHost();
 
+// The user's part of a name this program makes beside a user's file (a
+// temporary or a backup): `name` cut to at most 200 bytes (UTF-16 units on
+// Windows) at a character boundary, so that with the program's own part the
+// whole stays within the 255 a file system allows.
+QString nameStem(const QString &name);
+
 // Random letters and digits, for names beside the user's files that must not clash.
 inline constexpr qsizetype uniqueSuffixLength = 8;
 QString uniqueSuffix();

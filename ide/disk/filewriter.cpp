@@ -41,7 +41,7 @@ enum class Replace { Done, Failed, Cancelled, NotPossible };
 // file finds one a killed save left behind, and says what it is.
 QString temporaryPrefix(const QString &name)
 {
-    return u'.' + name.left(160) + QStringLiteral(".kestoide-tmp-");
+    return u'.' + nameStem(name) + QStringLiteral(".kestoide-tmp-");
 }
 
 // Removes the stray temporary files of `name` in `folder`: what saves left

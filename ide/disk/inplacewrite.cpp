@@ -28,8 +28,7 @@ FileIdentity identityOfOpen(const QFile &file)
 bool makeBackup(SaveRecord &record, const QString &path, const QString &stateDir, QFile &backup)
 {
     const QFileInfo info(path);
-    // The name stays within the 255 bytes most file systems allow.
-    const QString name = info.fileName().left(160) + backupMark;
+    const QString name = nameStem(info.fileName()) + backupMark;
     QStringList folders;
     if (QFileInfo(info.path()).isWritable())
         folders << info.path();
