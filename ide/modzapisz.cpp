@@ -82,8 +82,9 @@ bool askToSaveUnmappable(const Encoded &encoded, kesto::Platform &platform, QWid
                                    .arg(encoded.unmappable);
     const QString question = QStringLiteral("Tekstu nie można w całości zapisać w kodowaniu Windows-1250: ") +
                              what + QStringLiteral("\r\r\nCzy mimo to zapisać plik?");
+    // Enter keeps the text unsaved: losing characters takes a deliberate OK.
     return platform.messageBox(parent, question, kesto::Buttons::OkCancel, kesto::Icon::Exclamation,
-                               kesto::questionTitle) == kesto::Button::Ok;
+                               kesto::questionTitle, kesto::Button::Cancel) == kesto::Button::Ok;
 }
 
 } // namespace

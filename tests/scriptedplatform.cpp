@@ -1,9 +1,10 @@
 #include "scriptedplatform.h"
 
 kesto::Button ScriptedPlatform::messageBox(QWidget *, const QString &text, kesto::Buttons buttons,
-                                           kesto::Icon icon, const QString &title)
+                                           kesto::Icon icon, const QString &title,
+                                           std::optional<kesto::Button> defaultButton)
 {
-    boxes.append({text, buttons, icon, title});
+    boxes.append({text, buttons, icon, title, defaultButton});
     if (!answers.isEmpty())
         return answers.dequeue();
     ++unexpectedBoxes;

@@ -15,6 +15,7 @@ struct ShownBox {
     kesto::Buttons buttons;
     kesto::Icon icon;
     QString title;
+    std::optional<kesto::Button> defaultButton; // as the caller asked; none for the usual one
 };
 
 struct ShownDialog {
@@ -38,7 +39,8 @@ public:
     void cancelDialog() { dialogAnswers.enqueue(QString()); }
 
     kesto::Button messageBox(QWidget *, const QString &text, kesto::Buttons buttons, kesto::Icon icon,
-                             const QString &title) override;
+                             const QString &title,
+                             std::optional<kesto::Button> defaultButton = std::nullopt) override;
     bool showFileDialog(QWidget *, kesto::FileDialog &dlg, kesto::FileDialog::Action action) override;
     void clipboardClear() override;
     void clipboardSetText(const QString &text) override;

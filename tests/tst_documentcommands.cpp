@@ -326,6 +326,8 @@ void TestDocumentCommands::foreignCharactersAreAskedAboutBeforeWriting()
     QCOMPARE(f.platform.boxes.size(), 1);
     expectBox(f.platform.boxes[0], question, Buttons::OkCancel, Icon::Exclamation,
               QStringLiteral("KESTO IDE"));
+    // Enter keeps the text unsaved: '?' in place of letters takes a deliberate OK.
+    QCOMPARE(f.platform.boxes[0].defaultButton, std::optional(Button::Cancel));
     QVERIFY(!QFileInfo::exists(path));
     expectDocument(w, text, untitled, true, true, false, status);
 

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QTimer>
 
 using namespace kesto;
 
@@ -52,6 +53,8 @@ private slots:
     void windowShortcutsWinWhileStatusFieldHasFocus();
     void startsWithEditorFocusedAndStatusFields();
     void fileDialogFiltersKeepWindowsMeaning();
+    void realBoxTakesItsDefaultOnEnterAndItsSafeAnswerOnEscape_data();
+    void realBoxTakesItsDefaultOnEnterAndItsSafeAnswerOnEscape();
 };
 
 void TestMainWindow::layoutInTwips_data()
@@ -294,6 +297,45 @@ void TestMainWindow::fileDialogFiltersKeepWindowsMeaning()
     QCOMPARE(kesto::qtNameFilters(
                  QStringLiteral("Wszystkie pliki (*.*)|*.*|Pliki assemblera KESTO (*.asm)|*.asm|")),
              QStringList({"Wszystkie pliki (*.*) (*)", "Pliki assemblera KESTO (*.asm) (*.asm)"}));
+}
+
+void TestMainWindow::realBoxTakesItsDefaultOnEnterAndItsSafeAnswerOnEscape_data()
+{
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("defaultButton"); // -1: the box's usual one
+    QTest::addColumn<int>("onEnter");
+    QTest::addColumn<int>("onEscape");
+    const auto row = [](const char *name, Buttons b, int d, Button enter, Button escape) {
+        QTest::newRow(name) << int(b) << d << int(enter) << int(escape);
+    };
+    row("OK", Buttons::Ok, -1, Button::Ok, Button::Ok);
+    row("OK/Cancel", Buttons::OkCancel, -1, Button::Ok, Button::Cancel);
+    row("OK/Cancel, Cancel first", Buttons::OkCancel, int(Button::Cancel), Button::Cancel, Button::Cancel);
+    row("Yes/No", Buttons::YesNo, -1, Button::Yes, Button::No);
+    row("Yes/No/Cancel", Buttons::YesNoCancel, -1, Button::Yes, Button::Cancel);
+    row("Yes/No/Cancel, No first", Buttons::YesNoCancel, int(Button::No), Button::No, Button::Cancel);
+}
+
+void TestMainWindow::realBoxTakesItsDefaultOnEnterAndItsSafeAnswerOnEscape()
+{
+    QFETCH(int, buttons);
+    QFETCH(int, defaultButton);
+    QFETCH(int, onEnter);
+    QFETCH(int, onEscape);
+    QtPlatform real;
+    const std::optional<Button> given =
+        defaultButton < 0 ? std::nullopt : std::optional(static_cast<Button>(defaultButton));
+    for (const auto &[key, expected] :
+         {std::pair{Qt::Key_Return, onEnter}, std::pair{Qt::Key_Escape, onEscape}}) {
+        QTimer::singleShot(0, [key = key] {
+            if (QWidget *box = QApplication::activeModalWidget())
+                QTest::keyClick(box, key);
+        });
+        const Button answer =
+            real.messageBox(nullptr, QStringLiteral("Pytanie?"), static_cast<Buttons>(buttons),
+                            Icon::Exclamation, QStringLiteral("KESTO IDE"), given);
+        QCOMPARE(int(answer), expected);
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

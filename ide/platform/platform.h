@@ -40,8 +40,10 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
+    // Shows a modal box and returns the button chosen. Enter answers
+    // `defaultButton` when given, else the box's usual default (OK or Yes).
     virtual Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
-                              const QString &title) = 0;
+                              const QString &title, std::optional<Button> defaultButton = std::nullopt) = 0;
 
     // Shows the Open or Save dialog. On confirmation stores the chosen full
     // path in dlg.FileName and returns true; on cancel returns false and leaves

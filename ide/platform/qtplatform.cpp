@@ -40,7 +40,7 @@ QString withQtLineBreaks(const QString &text)
 } // namespace
 
 Button QtPlatform::messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
-                              const QString &title)
+                              const QString &title, std::optional<Button> defaultButton)
 {
     QMessageBox box(parent);
     box.setWindowTitle(title);
@@ -70,6 +70,14 @@ Button QtPlatform::messageBox(QWidget *parent, const QString &text, Buttons butt
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::Cancel);
         break;
+    }
+    if (defaultButton) {
+        switch (*defaultButton) {
+        case Button::Ok: box.setDefaultButton(QMessageBox::Ok); break;
+        case Button::Cancel: box.setDefaultButton(QMessageBox::Cancel); break;
+        case Button::Yes: box.setDefaultButton(QMessageBox::Yes); break;
+        case Button::No: box.setDefaultButton(QMessageBox::No); break;
+        }
     }
     switch (box.exec()) {
     case QMessageBox::Ok: return Button::Ok;

@@ -7,8 +7,8 @@ namespace kesto {
 // The real seams, on Qt Widgets.
 class QtPlatform : public Platform {
 public:
-    Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
-                      const QString &title) override;
+    Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon, const QString &title,
+                      std::optional<Button> defaultButton = std::nullopt) override;
     bool showFileDialog(QWidget *parent, FileDialog &dlg, FileDialog::Action action) override;
     void clipboardClear() override;
     void clipboardSetText(const QString &text) override;
