@@ -34,7 +34,10 @@ struct ReleaseLoader {
     void operator()(ILoader *loader) const { loader->Release(); }
 };
 
-SourceEditor::SourceEditor(QWidget *parent) : QsciScintilla(parent)
+SourceEditor::SourceEditor(QWidget *parent)
+    : QsciScintilla(parent),
+      m_direct(reinterpret_cast<DirectFunction>(SendScintillaPtrResult(SCI_GETDIRECTFUNCTION))),
+      m_directThis(reinterpret_cast<std::intptr_t>(SendScintillaPtrResult(SCI_GETDIRECTPOINTER)))
 {
     configureDocument();
     configureView();
@@ -79,10 +82,18 @@ long SourceEditor::ControlBytes::lineOf(long pos) const
     return editor.SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(pos));
 }
 
+// SendScintilla() hands results back as a long, which holds no pointer on
+// 64-bit Windows; messages that return one go through the control's direct
+// function, whose result is as wide as a pointer.
+void *SourceEditor::pointerResult(unsigned int message, std::uintptr_t wParam, std::intptr_t lParam) const
+{
+    return reinterpret_cast<void *>(m_direct(m_directThis, message, wParam, lParam));
+}
+
 const char *SourceEditor::range(long from, long to) const
 {
-    return reinterpret_cast<const char *>(
-        SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), to - from));
+    return static_cast<const char *>(
+        pointerResult(SCI_GETRANGEPOINTER, static_cast<std::uintptr_t>(from), to - from));
 }
 
 void SourceEditor::onModified(int position, int type, int length)
@@ -125,32 +136,21 @@ bool SourceEditor::viewportEvent(QEvent *e)
 std::string_view SourceEditor::utf8() const
 {
     const long size = SendScintilla(SCI_GETLENGTH);
-    if constexpr (sizeof(long) >= sizeof(void *)) {
-        const auto *p = reinterpret_cast<const char *>(SendScintilla(SCI_GETCHARACTERPOINTER));
-        return {p, static_cast<std::size_t>(size)};
-    } else {
-        m_copy.resize(static_cast<std::size_t>(size) + 1);
-        SendScintilla(SCI_GETTEXT, static_cast<unsigned long>(size + 1), m_copy.data());
-        m_copy.resize(static_cast<std::size_t>(size));
-        return m_copy;
-    }
+    const auto *p = static_cast<const char *>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    return {p, static_cast<std::size_t>(size)};
 }
 
 void SourceEditor::copyUtf8(std::string &out) const
 {
     out.clear();
-    if constexpr (sizeof(long) >= sizeof(void *)) {
-        const long size = SendScintilla(SCI_GETLENGTH);
-        const long gap = SendScintilla(SCI_GETGAPPOSITION);
-        out.reserve(static_cast<std::size_t>(size));
-        // Each side of the gap read on its own: a range across it moves it.
-        if (gap > 0)
-            out.append(range(0, gap), static_cast<std::size_t>(gap));
-        if (size > gap)
-            out.append(range(gap, size), static_cast<std::size_t>(size - gap));
-    } else {
-        out.assign(utf8());
-    }
+    const long size = SendScintilla(SCI_GETLENGTH);
+    const long gap = SendScintilla(SCI_GETGAPPOSITION);
+    out.reserve(static_cast<std::size_t>(size));
+    // Each side of the gap read on its own: a range across it moves it.
+    if (gap > 0)
+        out.append(range(0, gap), static_cast<std::size_t>(gap));
+    if (size > gap)
+        out.append(range(gap, size), static_cast<std::size_t>(size - gap));
 }
 
 QString SourceEditor::text() const
@@ -206,8 +206,8 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // undo (the loader keeps no undo history), and the program never styles
     // its text, so the document keeps no style byte per character: half the
     // memory of a large file.
-    std::unique_ptr<ILoader, ReleaseLoader> loader(reinterpret_cast<ILoader *>(SendScintilla(
-        SCI_CREATELOADER, static_cast<unsigned long>(sizeHint), SC_DOCUMENTOPTION_STYLES_NONE)));
+    std::unique_ptr<ILoader, ReleaseLoader> loader(static_cast<ILoader *>(
+        pointerResult(SCI_CREATELOADER, sizeHint, SC_DOCUMENTOPTION_STYLES_NONE)));
     if (!loader)
         return false;
     qsizetype units = 0;
@@ -227,7 +227,7 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     m_replacing = true;
     // The view takes a reference to the document and drops the old one;
     // the loader's reference goes, so the view's is the only one.
-    SendScintilla(SCI_SETDOCPOINTER, 0UL, reinterpret_cast<long>(loader->ConvertToDocument()));
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, loader->ConvertToDocument());
     loader.reset();
     configureDocument();
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
@@ -267,9 +267,7 @@ QString SourceEditor::selText() const
 {
     const long from = SendScintilla(SCI_GETSELECTIONSTART);
     const long to = SendScintilla(SCI_GETSELECTIONEND);
-    const auto *p = reinterpret_cast<const char *>(
-        SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), to - from));
-    return QString::fromUtf8(p, to - from);
+    return QString::fromUtf8(range(from, to), to - from);
 }
 
 long SourceEditor::replaceRange(long from, long to, const QString &text)
@@ -278,7 +276,7 @@ long SourceEditor::replaceRange(long from, long to, const QString &text)
     SendScintilla(SCI_SETTARGETRANGE, static_cast<unsigned long>(from), to);
     // Replacing the target takes a length, so NUL characters and line breaks
     // arrive as they are.
-    SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(bytes.size()), bytes.constData());
+    SendScintilla(SCI_REPLACETARGET, static_cast<std::uintptr_t>(bytes.size()), bytes.constData());
     return from + static_cast<long>(bytes.size());
 }
 

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QUrl>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -118,6 +119,7 @@ private:
     long toByte(qsizetype charPos) const;
     qsizetype toChar(long bytePos) const;
     const char *range(long from, long to) const;
+    void *pointerResult(unsigned int message, std::uintptr_t wParam, std::intptr_t lParam) const;
 
     // The control's buffer, read by the position bookkeeping.
     struct ControlBytes : TextBytes {
@@ -136,7 +138,10 @@ private:
     // Kept up to date from the control's change notifications, so that no
     // keystroke has to scan the text from its start.
     mutable TextPositions m_positions{m_bytes};
-    mutable std::string m_copy; // text copy where the control's buffer cannot be addressed
+    // Scintilla's own entry point, which returns results as wide as a pointer.
+    using DirectFunction = std::intptr_t (*)(std::intptr_t, unsigned int, std::uintptr_t, std::intptr_t);
+    DirectFunction m_direct;
+    std::intptr_t m_directThis;
 };
 
 } // namespace kesto
