@@ -17,9 +17,16 @@ void prepareEnvironment()
 
 void installTranslations(QApplication &app)
 {
+#ifdef Q_OS_WIN
+    // Shipped in a folder of the program's own, which Qt's installation
+    // layout (translations beside a bin folder) does not know.
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/translations");
+#else
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#endif
     auto *qtTranslator = new QTranslator(&app);
     if (qtTranslator->load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"),
-                           QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+                           QStringLiteral("_"), folder))
         QApplication::installTranslator(qtTranslator);
 }
 

@@ -1,31 +1,24 @@
 #include "application.h"
 #include "commandline.h"
+#include "consoleio.h"
 #include "editorwin.h"
 #include "platform/qtplatform.h"
 
 #include <QApplication>
 #include <QDir>
 
-#include <cstdio>
+#include <algorithm>
 #include <vector>
-
-namespace {
-
-// False when the text did not get out (a full disk behind a redirection).
-bool print(std::FILE *stream, const QString &text)
-{
-    return std::fputs(text.toLocal8Bit().constData(), stream) >= 0 && std::fflush(stream) == 0;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     namespace commandline = kesto::commandline;
-    const QStringList args = commandline::argumentsOf(argc, argv);
+    using kesto::consoleio::print;
+    using kesto::consoleio::Stream;
+    const QStringList args = kesto::consoleio::systemArguments(argc, argv);
     // Answered before Qt starts, so that they need no display.
     if (const auto answer = commandline::earlyAnswer(args))
-        return print(stdout, *answer) ? 0 : 1;
+        return print(Stream::Out, *answer) ? 0 : 1;
 
     // Qt takes its options out of this copy, which must live as long as the
     // application object.
@@ -39,14 +32,20 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("KESTO IDE"));
     QGuiApplication::setDesktopFileName(QStringLiteral("kestoide"));
 
-    const commandline::Request request = commandline::parse(
-        commandline::argumentsOf(qtArgc, qtArgv.data()) + args.mid(optionsEnd), QDir::currentPath());
+    // What Qt left are main()'s own strings: each is taken as the system
+    // gave it (on Windows in UTF-16), found by its address.
+    QStringList left;
+    for (int i = 1; i < qtArgc; ++i) {
+        const auto at = std::find(argv + 1, argv + argc, qtArgv[i]);
+        left << (at != argv + argc ? args.at(at - argv - 1) : QString::fromLocal8Bit(qtArgv[i]));
+    }
+    const commandline::Request request = commandline::parse(left + args.mid(optionsEnd), QDir::currentPath());
     if (!request.error.isEmpty()) {
-        print(stderr, request.error);
+        print(Stream::Err, request.error);
         return 2;
     }
     if (!request.ignored.isEmpty())
-        print(stderr, commandline::ignoredFilesText(request.ignored));
+        print(Stream::Err, commandline::ignoredFilesText(request.ignored));
 
     kesto::installTranslations(app);
     kesto::QtPlatform platform;

@@ -206,8 +206,8 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // undo (the loader keeps no undo history), and the program never styles
     // its text, so the document keeps no style byte per character: half the
     // memory of a large file.
-    std::unique_ptr<ILoader, ReleaseLoader> loader(static_cast<ILoader *>(
-        pointerResult(SCI_CREATELOADER, sizeHint, SC_DOCUMENTOPTION_STYLES_NONE)));
+    std::unique_ptr<ILoader, ReleaseLoader> loader(
+        static_cast<ILoader *>(pointerResult(SCI_CREATELOADER, sizeHint, SC_DOCUMENTOPTION_STYLES_NONE)));
     if (!loader)
         return false;
     qsizetype units = 0;
