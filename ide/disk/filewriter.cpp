@@ -329,20 +329,35 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
 
 #ifdef Q_OS_WIN
 
-std::wstring wide(const QString &path) { return QDir::toNativeSeparators(path).toStdWString(); }
-
-Replace replaceFile(const QString &target, bool exists, const ByteSource &source, const WriteOptions &options)
+// The path as the system's wide-character calls take it: absolute, with
+// backslashes, in the \\?\ form that lifts the limit of 259 characters (as
+// Qt's own file calls do).
+std::wstring wide(const QString &path)
 {
+    QString p = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (!p.startsWith(QStringLiteral("\\\\?\\")))
+        p = p.startsWith(QStringLiteral("\\\\")) ? QStringLiteral("\\\\?\\UNC\\") + p.mid(2)
+                                                 : QStringLiteral("\\\\?\\") + p;
+    return p.toStdWString();
+}
+
+bool exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &source,
+                    const WriteOptions &options)
+{
+    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
     const QFileInfo info(target);
     removeStrayTemporaries(info.path(), info.fileName());
+    const QString prefix = info.path() + u'/' + temporaryPrefix(info.fileName());
     QFile temp;
     for (int attempt = 0; attempt < 8 && !temp.isOpen(); ++attempt) {
-        temp.setFileName(info.path() + u'/' + temporaryPrefix(info.fileName()) + uniqueSuffix());
+        temp.setFileName(prefix + uniqueSuffix());
         if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
             temp.setFileName(QString());
     }
     if (!temp.isOpen())
-        return exists ? Replace::NotPossible : Replace::Failed;
+        return existed ? Replace::NotPossible : Replace::Failed;
     auto discard = qScopeGuard([&temp] { temp.remove(); });
     if (!source([&temp](std::string_view bytes) { return writeOut(temp, bytes); }))
         return Replace::Failed;
@@ -353,25 +368,46 @@ Replace replaceFile(const QString &target, bool exists, const ByteSource &source
     temp.close();
     const std::wstring from = wide(temp.fileName());
     const std::wstring to = wide(target);
-    // ReplaceFileW keeps the old file's attributes, ACL and creation time.
-    const bool placed = exists ? ReplaceFileW(to.c_str(), from.c_str(), nullptr,
-                                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                               : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
-    if (!placed)
-        return Replace::Failed;
-    discard.dismiss();
-    if (exists) {
-        // ReplaceFileW has no write-through of its own.
-        const HANDLE h =
-            CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
-        const bool flushed = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-        if (!flushed)
+    if (!existed) {
+        if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
             return Replace::Failed;
+        discard.dismiss();
+        return Replace::Done;
     }
-    return Replace::Done;
+
+    // ReplaceFileW gives the new file the old one's attributes, ACL, creation
+    // time and streams. With a backup name, each way it can fail leaves the
+    // old file under one of the two names; it goes back under its own, and
+    // the in-place rewrite (which keeps all of that by touching only the
+    // content) takes over: a file the user may write but not delete or
+    // replace, one held open by another program without leave to rename it.
+    const std::wstring backup = wide(prefix + uniqueSuffix());
+    if (!ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                      nullptr)) {
+        if (!exists(to) && exists(backup))
+            MoveFileExW(backup.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+        return exists(to) ? Replace::NotPossible : Replace::Failed;
+    }
+    discard.dismiss();
+    DeleteFileW(backup.c_str());
+    // Attributes that did not come along are set again (Wine's ReplaceFileW
+    // leaves them behind); the archive bit stays as the write left it.
+    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                           FILE_ATTRIBUTE_TEMPORARY;
+    const DWORD now = GetFileAttributesW(to.c_str());
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kept) != (attributes & kept)) {
+        const DWORD wanted = (now & FILE_ATTRIBUTE_ARCHIVE) | (attributes & kept);
+        SetFileAttributesW(to.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+    }
+    // ReplaceFileW has no write-through of its own.
+    const HANDLE h =
+        CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool flushed = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    return flushed ? Replace::Done : Replace::Failed;
 }
 
 WriteResult writeFileHere(const QString &path, const ByteSource &source, const WriteOptions &options)
@@ -383,11 +419,13 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
     const QFileInfo info(path);
     const QString target = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
     const DWORD attributes = GetFileAttributesW(wide(target).c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    // The read-only attribute is refused, as Windows refuses it to an
+    // administrator too.
+    if (existed && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
         return result;
     DWORD links = 1;
-    if (exists) {
+    if (existed) {
         const HANDLE h = CreateFileW(wide(target).c_str(), FILE_READ_ATTRIBUTES,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                      OPEN_EXISTING, 0, nullptr);
@@ -403,7 +441,7 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
     }
     if (links == 1) {
         result.way = WriteWay::Replace;
-        const Replace r = replaceFile(target, exists, source, options);
+        const Replace r = replaceFile(target, attributes, source, options);
         result.status = statusOf(r);
         if (r != Replace::NotPossible)
             return result;

@@ -9,7 +9,15 @@ namespace kesto {
 QString stateDirectory()
 {
 #ifdef Q_OS_WIN
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    // XDG_STATE_HOME counts only as a Windows path (with a drive or a server
+    // name): the tests give each case a folder of its own through it, and
+    // Wine hands on the Unix one, which is not meant for Windows programs.
+    const QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    const bool windowsPath =
+        (base.size() > 2 && base.at(1) == u':' && (base.at(2) == u'/' || base.at(2) == u'\\')) ||
+        base.startsWith(QStringLiteral("//")) || base.startsWith(QStringLiteral("\\\\"));
+    QString dir = windowsPath ? base + QStringLiteral("/kestoide")
+                              : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
 #else
     // Qt 6.4 has no StateLocation; the XDG base directory rules apply.
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
