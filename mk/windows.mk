@@ -17,11 +17,14 @@ WIN_SDK_ARCHIVE = $(WIN_SDK_DIR)/kesto-win64-sdk.tar.xz
 WIN_SDK_SHA256 ?= bc6aa8288c61231d86cbec5c67885f49a7f37ed3c5ba98b26a61015c227210bd
 WIN_SDK_CACHE ?= $(or $(XDG_CACHE_HOME),$(HOME)/.cache)/kestoide/win64-sdk
 # Debian's packages for the Windows targets only; `make test` needs none of them.
+# fonts-wine brings the fonts a Windows program expects (Tahoma, Fixedsys);
 # librsvg2-bin draws the icon from its SVG, zip packs the folder.
-WINDOWS_DEPS = g++-mingw-w64-x86-64-posix ninja-build wine wine64 nsis locales librsvg2-bin zip
+WINDOWS_DEPS = g++-mingw-w64-x86-64-posix ninja-build wine wine64 fonts-wine nsis locales librsvg2-bin zip
+# Wine prefixes of their own, inside the build folder.
+WIN_TEST_PREFIX = $(WIN_BUILD)/wine-test
 KESTO_VERSION := $(shell sed -n 's/^project.kestoide VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-.PHONY: windows windows-deps windows-configure windows-build
+.PHONY: windows windows-deps windows-configure windows-build windows-test
 
 windows-deps:
 	@bash scripts/install-deps $(WINDOWS_DEPS)
@@ -33,9 +36,32 @@ windows-configure: windows-deps
 	cmake -G Ninja -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 	    -DKESTO_WIN_SDK="$$sdk" -DCMAKE_PREFIX_PATH="$$sdk" -DCMAKE_BUILD_TYPE=Release \
 	    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-	    -DKESTO_WERROR=ON -DKESTO_BENCH=OFF >/dev/null
+	    -DKESTO_WERROR=ON -DKESTO_BENCH=OFF \
+	    "-DCMAKE_CROSSCOMPILING_EMULATOR=$(CURDIR)/scripts/windows/wine-run;$(abspath $(WIN_TEST_PREFIX));$$sdk" \
+	    >/dev/null
 
 windows-build: windows-configure
-	@cmake --build $(WIN_BUILD) -j $(JOBS) --target kestoide
+	@cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The folder ready to run, its zip and the installer; each size is printed
+# and held to its limit.
+WIN_NAME = kestoide-$(KESTO_VERSION)-win64
+WIN_FOLDER = $(WIN_BUILD)/$(WIN_NAME)
+WIN_ZIP = $(WIN_BUILD)/$(WIN_NAME).zip
+WIN_SETUP = $(WIN_BUILD)/kestoide-$(KESTO_VERSION)-setup.exe
+WIN_ZIP_LIMIT = 25000000
+WIN_SETUP_LIMIT = 20000000
 
 windows: windows-build
+	@bash scripts/windows/deploy.sh $(WIN_BUILD) $(WIN_FOLDER) $(KESTO_VERSION)
+	@rm -f $(WIN_ZIP) && cd $(WIN_BUILD) && zip -q -r -9 -X $(WIN_NAME).zip $(WIN_NAME)
+	@bash scripts/windows/installer.sh $(WIN_FOLDER) $(WIN_BUILD)/kestoide.ico $(WIN_SETUP) $(KESTO_VERSION)
+	@set -e; for f in "$(WIN_ZIP) $(WIN_ZIP_LIMIT)" "$(WIN_SETUP) $(WIN_SETUP_LIMIT)"; do \
+	    set -- $$f; size=$$(stat -c %s "$$1"); \
+	    awk -v f="$$1" -v s="$$size" -v l="$$2" \
+	        'BEGIN { printf "windows: %s: %d bytes (%.1f MB; at most %d MB)\n", f, s, s / 1e6, l / 1e6 }'; \
+	    [ "$$size" -le "$$2" ] || { echo "windows: $$1 is too large" >&2; exit 1; }; \
+	done
+
+windows-test: windows-build
+	@bash scripts/windows/run-tests.sh $(WIN_BUILD) $(WIN_TEST_PREFIX) $(JOBS)
