@@ -12,9 +12,11 @@
 #include <QDirIterator>
 
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <optional>
 
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -24,6 +26,9 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#else
+#include <qt_windows.h>
+#endif
 
 using namespace kesto;
 
@@ -35,6 +40,7 @@ const QString settingsError = QStringLiteral("Błąd podczas zapisywania ustawie
 const QByteArray oldBytes("old text\r\n\xB9\r\n"); // ą in Windows-1250
 const QString edited = QStringLiteral("edited\r\nżółć");
 
+#ifdef Q_OS_UNIX
 // A folder on which a 64 KiB tmpfs may be mounted (root only), unmounted
 // again when it goes.
 class SmallDisk {
@@ -91,6 +97,34 @@ struct RestoreWritable {
     QString path;
     ~RestoreWritable() { ::chmod(native(path).constData(), 0700); }
 };
+#else
+// Windows has no file system a test could mount: only the folder.
+struct SmallDisk {
+    explicit SmallDisk(const QString &where) { QDir().mkpath(where); }
+};
+#endif
+
+// What makes a file the one it is, beside its bytes: its inode and mode, or
+// on Windows its file index and attributes.
+QByteArray identityText(const QString &path, bool &regular)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    regular = ::lstat(native(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return QByteArray::number(quint64(st.st_ino)) + ' ' + QByteArray::number(st.st_mode, 8);
+#else
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION about{};
+    const bool got = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &about);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    regular = got && !(about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    return QByteArray::number((quint64(about.nFileIndexHigh) << 32) | about.nFileIndexLow) + ' ' +
+           QByteArray::number(quint64(about.dwFileAttributes), 16);
+#endif
+}
 
 // Records and backups of unfinished saves; none once a save is over.
 QStringList stateFiles() { return listing(stateDirectory()); }
@@ -104,12 +138,9 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString p = it.next();
-        struct stat st {};
-        QByteArray about("<gone>");
-        if (::lstat(native(p).constData(), &st) == 0)
-            about = QByteArray::number(quint64(st.st_ino)) + ' ' + QByteArray::number(st.st_mode, 8) + '\n' +
-                    (S_ISREG(st.st_mode) ? readAll(p) : QByteArray());
-        entries.insert(p, about);
+        bool regular = false;
+        const QByteArray about = identityText(p, regular);
+        entries.insert(p, about + '\n' + (regular ? readAll(p) : QByteArray()));
     }
     return entries;
 }
@@ -135,8 +166,12 @@ public:
     ~Scene()
     {
         liftFileSizeLimit();
+#ifdef Q_OS_UNIX
         if (!m_immutable.isEmpty())
             setImmutable(m_immutable, false);
+#else
+        release();
+#endif
     }
     Scene(const Scene &) = delete;
     Scene &operator=(const Scene &) = delete;
@@ -145,8 +180,12 @@ public:
     // A second name makes the save rewrite the file in place.
     bool secondName(const QString &of)
     {
-        return ::link(native(of).constData(), native(of + QStringLiteral(" (2)")).constData()) == 0;
+        std::error_code error;
+        std::filesystem::create_hard_link(QFileInfo(of).filesystemFilePath(),
+                                          QFileInfo(of + QStringLiteral(" (2)")).filesystemFilePath(), error);
+        return !error;
     }
+#ifdef Q_OS_UNIX
     // Writes past 16 KiB fail as on a full disk, for root too: EFBIG, as
     // SIGXFSZ is ignored.
     bool limitFileSize()
@@ -172,6 +211,23 @@ public:
         m_immutable = p;
         return true;
     }
+#else
+    static void liftFileSizeLimit() {}
+    // Another program holds the file open, writing, and lets others only read it.
+    bool holdOpen(const QString &p)
+    {
+        m_held = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(p).utf16()),
+                             GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        return m_held != INVALID_HANDLE_VALUE;
+    }
+    void release()
+    {
+        if (m_held != INVALID_HANDLE_VALUE)
+            CloseHandle(m_held);
+        m_held = INVALID_HANDLE_VALUE;
+    }
+#endif
+#ifdef Q_OS_UNIX
     // A copy of the file on a file system of its own, too small for the new
     // text; none unless root may mount it.
     std::optional<QString> onSmallDisk()
@@ -181,6 +237,7 @@ public:
             return std::nullopt;
         return copy;
     }
+#endif
 
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("old.asm"));
@@ -188,9 +245,13 @@ public:
 private:
     const QString m_small = dir.filePath(QStringLiteral("small"));
     SmallDisk m_disk{m_small};
+#ifdef Q_OS_UNIX
     struct rlimit m_limit {};
     bool m_limited = false;
     QString m_immutable;
+#else
+    HANDLE m_held = INVALID_HANDLE_VALUE;
+#endif
 };
 
 // Saves a text too large for the small disk to `target`, which the writer
@@ -217,12 +278,14 @@ class TestFaultInjection : public QObject {
     Q_OBJECT
 private slots:
     void refusedSaveLeavesEveryFileAsItWas();
-    void fileItsUserMayNotWriteIsRefusedThoughRootCould();
     void saveAsksBeforeWritingOverAChangeMadeElsewhere();
     void knownFileFollowsSaveAsOnlyWhenItWrites();
     void failedSettingsWriteKeepsFileAndShowsOnStatusLine();
+#ifdef Q_OS_UNIX // permission bits and symbolic links; QFile::link makes a shell shortcut on Windows
+    void fileItsUserMayNotWriteIsRefusedThoughRootCould();
     void settingsInFolderNotWritableAreRewrittenInPlace();
     void settingsThroughSymbolicLinkKeepsLink();
+#endif
 
 private:
     OwnStateHome m_stateHome;
@@ -246,6 +309,10 @@ void TestFaultInjection::refusedSaveLeavesEveryFileAsItWas()
              QFile::setPermissions(s.file, QFileDevice::ReadOwner | QFileDevice::ReadOther);
              return s.file;
          }},
+#ifdef Q_OS_WIN
+        {"file held open by another program",
+         [](Scene &s) { return s.holdOpen(s.file) ? Made(s.file) : std::nullopt; }},
+#else // immutable files, FIFOs, device nodes, file size limits and mounts are POSIX
         {"immutable file", [](Scene &s) { return s.makeImmutable(s.file) ? Made(s.file) : std::nullopt; }},
         {"FIFO",
          [](Scene &s) {
@@ -268,6 +335,7 @@ void TestFaultInjection::refusedSaveLeavesEveryFileAsItWas()
              const Made copy = s.onSmallDisk();
              return copy && s.secondName(*copy) ? copy : std::nullopt;
          }},
+#endif
     };
     QStringList notMade;
     for (const auto &[what, make] : refusals) {
@@ -286,6 +354,7 @@ void TestFaultInjection::refusedSaveLeavesEveryFileAsItWas()
                          notMade.join(QStringLiteral(", "))));
 }
 
+#ifdef Q_OS_UNIX
 void TestFaultInjection::fileItsUserMayNotWriteIsRefusedThoughRootCould()
 {
     // Its group may write it, its owner may not: the user's own rights count.
@@ -295,6 +364,7 @@ void TestFaultInjection::fileItsUserMayNotWriteIsRefusedThoughRootCould()
     QVERIFY(!QFile(scene.file).open(QIODevice::Append));
     expectSaveRefused(scene.file, scene);
 }
+#endif
 
 void TestFaultInjection::saveAsksBeforeWritingOverAChangeMadeElsewhere()
 {
@@ -314,7 +384,7 @@ void TestFaultInjection::saveAsksBeforeWritingOverAChangeMadeElsewhere()
     const QByteArray theirs(100'000, 'o');
     const QString other = f.path(QStringLiteral("other"));
     QVERIFY(writeFile(other, theirs));
-    QCOMPARE(::rename(native(other).constData(), native(path).constData()), 0);
+    std::filesystem::rename(QFileInfo(other).filesystemFilePath(), QFileInfo(path).filesystemFilePath());
 
     f.platform.answer(Button::Cancel);
     QVERIFY(!w.mnuZapisz());
@@ -390,17 +460,21 @@ void TestFaultInjection::failedSettingsWriteKeepsFileAndShowsOnStatusLine()
     // which a small disk may be mounted; false where this system cannot.
     const std::pair<const char *, std::function<bool(const QString &, SmallDisk &)>> faults[] = {
         {"a directory", [](const QString &ini, SmallDisk &) { return QDir().mkdir(ini); }},
+#ifdef Q_OS_UNIX // FIFOs and mounts are POSIX
         {"a FIFO",
          [](const QString &ini, SmallDisk &) { return ::mkfifo(native(ini).constData(), 0600) == 0; }},
+#endif
         {"a read-only file",
          [](const QString &ini, SmallDisk &) {
              return writeFile(ini, "1\r\n") &&
                     QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::ReadOther);
          }},
+#ifdef Q_OS_UNIX
         {"a full file system",
          [](const QString &ini, SmallDisk &disk) {
              return disk.mount() && writeFile(ini, "1\r\n") && disk.fill();
          }},
+#endif
     };
     bool allMade = true;
     for (const auto &[what, make] : faults) {
@@ -430,6 +504,7 @@ void TestFaultInjection::failedSettingsWriteKeepsFileAndShowsOnStatusLine()
         QSKIP("the rest holds; a full file system needs root, to mount a small tmpfs");
 }
 
+#ifdef Q_OS_UNIX
 void TestFaultInjection::settingsInFolderNotWritableAreRewrittenInPlace()
 {
     // The settings file may be written while its folder may not: it is
@@ -473,6 +548,8 @@ void TestFaultInjection::settingsThroughSymbolicLinkKeepsLink()
     QVERIFY(QFileInfo(f.path(QStringLiteral("kestoide.ini"))).isSymLink());
     QCOMPARE(readAll(f.path(QStringLiteral("conf/real.ini"))), QByteArray("4\r\n"));
 }
+
+#endif
 
 QTEST_MAIN(TestFaultInjection)
 #include "tst_faultinjection.moc"

@@ -7,11 +7,18 @@
 #include "testsupport.h"
 
 #include <chrono>
-#include <fcntl.h>
 #include <functional>
 #include <future>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <qt_windows.h>
+
+#include <utility>
+#endif
 
 using namespace kesto;
 
@@ -71,16 +78,30 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters()
 
 void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
 {
+#ifdef Q_OS_WIN
+    HANDLE held = INVALID_HANDLE_VALUE;
+#endif
     // Each gives a path in `dir`, beside a readable file "a.asm".
     const std::function<QString(const QTemporaryDir &)> unreadable[] = {
         [](const QTemporaryDir &dir) { return dir.filePath(QStringLiteral("missing.asm")); },
         [](const QTemporaryDir &dir) { return dir.path(); },
+#ifdef Q_OS_UNIX // FIFOs and device files are POSIX
         [](const QTemporaryDir &dir) {
             const QString fifo = dir.filePath(QStringLiteral("x y.asm"));
             ::mkfifo(native(fifo).constData(), 0600);
             return fifo;
         },
         [](const QTemporaryDir &) { return QStringLiteral("/dev/zero"); },
+#else
+        // Another program holds it open and lets nobody read it.
+        [&held](const QTemporaryDir &dir) {
+            const QString locked = dir.filePath(QStringLiteral("x y.asm"));
+            writeFile(locked, "locked\r\n");
+            held = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(locked).utf16()),
+                               GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            return locked;
+        },
+#endif
         [](const QTemporaryDir &dir) {
             QFile big(dir.filePath(QStringLiteral("big.asm"))); // sparse: takes no room on disk
             if (big.open(QIODevice::WriteOnly))
@@ -103,9 +124,11 @@ void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
         // thread and give up after a while, waking the reader so the test can end.
         auto read = std::async(std::launch::async, [&] { return modOtworz::readSourceFile(path).ok; });
         if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+#ifdef Q_OS_UNIX
             const int fd = ::open(native(path).constData(), O_WRONLY | O_NONBLOCK);
             if (fd >= 0)
                 ::close(fd);
+#endif
             read.wait();
             QFAIL(qPrintable(QStringLiteral("reading blocked: ") + path));
         }
@@ -119,6 +142,10 @@ void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
         QCOMPARE(platform.boxes.size(), 1);
         expectBox(platform.boxes[0], QStringLiteral("Nie można otworzyć pliku: ") + path, Buttons::Ok,
                   Icon::None, QStringLiteral("KESTOIDE"));
+#ifdef Q_OS_WIN
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+#endif
     }
 }
 

@@ -9,7 +9,13 @@
 
 #include <functional>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+
+#include <utility>
+#else
 #include <sys/stat.h>
+#endif
 
 using namespace kesto;
 
@@ -92,10 +98,26 @@ void TestStartup::unreadableSettingsGivePortOneAndStayAsTheyWere()
     // A directory; a FIFO without a writer, which must not block start-up; a
     // file the user may not read, which root could.
     RUN_UNPRIVILEGED();
+#ifdef Q_OS_WIN
+    HANDLE held = INVALID_HANDLE_VALUE;
+#endif
     const std::function<bool(const QString &)> makeUnreadable[] = {
         [](const QString &path) { return QDir().mkdir(path); },
+#ifdef Q_OS_UNIX // FIFOs and permission bits are POSIX
         [](const QString &path) { return ::mkfifo(native(path).constData(), 0600) == 0; },
-        [](const QString &path) { return writeFile(path, "2\r\n") && QFile::setPermissions(path, {}); }};
+        [](const QString &path) { return writeFile(path, "2\r\n") && QFile::setPermissions(path, {}); },
+#else
+        // Another program holds it open and lets nobody read or replace it.
+        [&held](const QString &path) {
+            held =
+                writeFile(path, "2\r\n")
+                    ? CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                                  GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                    : INVALID_HANDLE_VALUE;
+            return held != INVALID_HANDLE_VALUE;
+        },
+#endif
+    };
     for (const auto &make : makeUnreadable) {
         WindowFixture f(nullptr, false);
         const QString ini = f.path("kestoide.ini");
@@ -106,6 +128,12 @@ void TestStartup::unreadableSettingsGivePortOneAndStayAsTheyWere()
         expectPortOneWarned(f);
         // The port-1 file start-up writes cannot take the place of what is there.
         QCOMPARE(identityOf(ini), before);
+#ifdef Q_OS_WIN
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
+        if (QFileInfo(ini).isFile())
+            QCOMPARE(readAll(ini), QByteArray("2\r\n"));
+#endif
     }
 }
 
@@ -147,8 +175,13 @@ void TestStartup::appDirEndsInOneSeparator_data()
 {
     QTest::addColumn<QString>("programDir");
     QTest::addColumn<QString>("appDir");
+#ifdef Q_OS_WIN
+    QTest::newRow("folder") << QStringLiteral("C:\\KESTO IDE") << QStringLiteral("C:\\KESTO IDE\\");
+    QTest::newRow("root") << QStringLiteral("C:\\") << QStringLiteral("C:\\");
+#else
     QTest::newRow("folder") << QStringLiteral("/opt/kesto") << QStringLiteral("/opt/kesto/");
     QTest::newRow("root") << QStringLiteral("/") << QStringLiteral("/");
+#endif
 }
 
 void TestStartup::appDirEndsInOneSeparator()

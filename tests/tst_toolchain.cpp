@@ -37,9 +37,19 @@ printf '%s\0' "$(pwd -P)" "$@" > "$0.part" && mv -f "$0.part" "$0.args"
 
 void installTool(const QString &path, bool executable)
 {
+#ifdef Q_OS_WIN
+    // The Unicode stand-in (tests/windows/standin.c) keeps the same record; a
+    // file that is no program cannot be started.
+    if (executable)
+        QVERIFY(
+            QFile::copy(QCoreApplication::applicationDirPath() + u"/../standin/standin-unicode.exe"_s, path));
+    else
+        QVERIFY(writeFile(path, "MZ, but no program"));
+#else
     QVERIFY(writeFile(path, standInTool));
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
                                             (executable ? QFile::ExeOwner : QFile::Permissions())));
+#endif
 }
 
 QStringList recordOf(const QString &tool)
@@ -72,23 +82,30 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell_data()
     };
     row("plain", "prog.asm", "prog.hex");
     row("blanks", "my lab/prog 1.asm", "my lab/prog 1.hex");
+#ifdef Q_OS_WIN
+    // Windows names hold no '"', '|' or '<'; with no shell, '%', '^' and '&' are plain.
+    row("shell characters", "it's %PATH% ^& & (x); $(touch pwned).asm",
+        "it's %PATH% ^& & (x); $(touch pwned).hex");
+#else
     row("shell characters", "it's \"q\"; $(touch pwned) & `touch pwned` | x.asm",
         "it's \"q\"; $(touch pwned) & `touch pwned` | x.hex");
+#endif
     row("polish letters", "źródła/zażółć gęślą jaźń.asm", "źródła/zażółć gęślą jaźń.hex");
     row("two-letter extension", "prog.s", "prog.hex");
     row("no extension", "prog", "prog.hex");
     row("dot in a folder only", "v1.2/prog", "v1.2/prog.hex");
+#ifdef Q_OS_WIN
+    row("backslash separates folders", "lab.v2\\prog", "lab.v2\\prog.hex");
+#else
     // Only "/" separates folders here: lab.v2\prog is one file name, whose
     // extension starts at its dot.
     row("backslash in a file name", "lab.v2\\prog", "lab.hex");
+#endif
     row("two dots", "prog.v1.asm", "prog.v1.hex");
 }
 
 void TestToolchain::toolsGetExactArgumentsWithoutShell()
 {
-#ifdef Q_OS_WIN
-    QSKIP("The stand-in tools are shell scripts.");
-#endif
     QFETCH(QString, source);
     QFETCH(QString, hex);
     const QByteArray port3("3\r\n");
@@ -113,10 +130,11 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell()
 
     QVERIFY(f.platform.boxes.isEmpty());
     QCOMPARE(f.platform.started.size(), 2);
-    QCOMPARE(f.platform.started[0].program, assembler);
-    QCOMPARE(f.platform.started[1].program, runTool);
+    // appDir ends in the system's own separator.
+    QCOMPARE(QDir::fromNativeSeparators(f.platform.started[0].program), assembler);
+    QCOMPARE(QDir::fromNativeSeparators(f.platform.started[1].program), runTool);
     // Both tools run in the program's own current directory.
-    const QString cwd = QFileInfo(f.dir.path()).canonicalFilePath();
+    const QString cwd = QDir::toNativeSeparators(QFileInfo(f.dir.path()).canonicalFilePath());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(assembler + u".args"_s), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runTool + u".args"_s), 10000);
     QCOMPARE(recordOf(assembler), (QStringList{cwd, path}));
