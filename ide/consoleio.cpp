@@ -20,7 +20,7 @@ QStringList systemArguments(int argc, char **argv)
 {
     int count = 0;
     const std::unique_ptr<LPWSTR, decltype(&LocalFree)> wide(CommandLineToArgvW(GetCommandLineW(), &count),
-                                                              &LocalFree);
+                                                             &LocalFree);
     // main()'s arguments are the same split in the ANSI code page; should
     // the two ever disagree, those are what Qt sees too.
     if (!wide || count != argc)
@@ -42,7 +42,8 @@ bool writeAll(HANDLE h, const QString &text)
         const auto *at = reinterpret_cast<const wchar_t *>(text.utf16());
         for (qsizetype left = text.size(); left > 0;) {
             DWORD written = 0;
-            if (!WriteConsoleW(h, at, static_cast<DWORD>(std::min<qsizetype>(left, 8192)), &written, nullptr) ||
+            if (!WriteConsoleW(h, at, static_cast<DWORD>(std::min<qsizetype>(left, 8192)), &written,
+                               nullptr) ||
                 written == 0)
                 return false;
             at += written;

@@ -52,6 +52,7 @@ private slots:
     void windowShortcutsWinWhileEditorHasFocus();
     void windowShortcutsWinWhileStatusFieldHasFocus();
     void startsWithEditorFocusedAndStatusFields();
+    void editorFontIsFixedPitchAndDrawsEveryPolishLetter();
     void fileDialogFiltersKeepWindowsMeaning();
     void realBoxTakesItsDefaultOnEnterAndItsSafeAnswerOnEscape_data();
     void realBoxTakesItsDefaultOnEnterAndItsSafeAnswerOnEscape();
@@ -263,6 +264,19 @@ void TestMainWindow::windowShortcutsWinWhileStatusFieldHasFocus()
         QTest::keySequence(QApplication::focusWidget(), action->shortcut());
         QVERIFY2(triggered.count() == 1, qPrintable(action->objectName()));
     }
+}
+
+void TestMainWindow::editorFontIsFixedPitchAndDrawsEveryPolishLetter()
+{
+    WindowFixture f;
+    const QFont font = f.open().txtEdit->font();
+    const QFontInfo info(font);
+    const QFontMetrics metrics(font);
+    for (const QChar letter : QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"))
+        QVERIFY2(metrics.inFont(letter), qPrintable(info.family() + QStringLiteral(" lacks ") + letter));
+    QVERIFY2(info.fixedPitch(), qPrintable(info.family()));
+    QCOMPARE(metrics.horizontalAdvance(u'i'), metrics.horizontalAdvance(u'W'));
+    qInfo("the editor's font: %s, %d pt", qPrintable(info.family()), info.pointSize());
 }
 
 void TestMainWindow::startsWithEditorFocusedAndStatusFields()

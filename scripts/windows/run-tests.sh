@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # make windows-test: the QtTest suites built for Windows, run by ctest under
 # Wine (through scripts/windows/wine-run, the suites' emulator) on Qt's
-# minimal platform; the real window is the end-to-end run's. Prints every
-# skipped case with its reason and their count: more than 10 fail the run.
+# minimal platform (with the system's fonts); the real window is the
+# end-to-end run's. Prints every skipped case with its reason and their
+# count: more than 10 fail the run.
 #
 #   scripts/windows/run-tests.sh BUILD_DIR PREFIX [JOBS]
 set -euo pipefail
@@ -10,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "$1") prefix=$(realpath -m "$2") jobs=${3:-2}
 source "$here/wine-env.sh"
 sdk=$(sed -n 's/^KESTO_WIN_SDK:[A-Z]*=//p' "$build/CMakeCache.txt")
-wine_prefix "$prefix" QT_QPA_PLATFORM=minimal QT_FORCE_STDERR_LOGGING=1 \
+wine_prefix "$prefix" QT_QPA_PLATFORM=minimal:enable_fonts QT_FORCE_STDERR_LOGGING=1 \
     "QT_PLUGIN_PATH=$(wine_path "$sdk/plugins")"
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
