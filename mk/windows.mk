@@ -43,19 +43,29 @@ windows-configure: windows-deps
 windows-build: windows-configure
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
 
-# The folder ready to run, its zip and the installer; each size is printed
-# and held to its limit.
+# The folder ready to run, its zip and the installer, remade when what they
+# hold changes; each size is printed and held to its limit.
 WIN_NAME = kestoide-$(KESTO_VERSION)-win64
 WIN_FOLDER = $(WIN_BUILD)/$(WIN_NAME)
 WIN_ZIP = $(WIN_BUILD)/$(WIN_NAME).zip
 WIN_SETUP = $(WIN_BUILD)/kestoide-$(KESTO_VERSION)-setup.exe
 WIN_ZIP_LIMIT = 25000000
 WIN_SETUP_LIMIT = 20000000
+WIN_PACKAGE_INPUTS = $(WIN_BUILD)/ide/kestoide.exe $(WIN_BUILD)/kestoide.ico LICENSE \
+    scripts/windows/deploy.sh scripts/windows/installer.sh $(wildcard packaging/windows/*)
 
+.PHONY: windows-package
+
+# The package's inputs are only known once the build has run.
 windows: windows-build
+	@$(MAKE) --no-print-directory windows-package
+
+$(WIN_SETUP): $(WIN_PACKAGE_INPUTS)
 	@bash scripts/windows/deploy.sh $(WIN_BUILD) $(WIN_FOLDER) $(KESTO_VERSION)
 	@rm -f $(WIN_ZIP) && cd $(WIN_BUILD) && zip -q -r -9 -X $(WIN_NAME).zip $(WIN_NAME)
-	@bash scripts/windows/installer.sh $(WIN_FOLDER) $(WIN_BUILD)/kestoide.ico $(WIN_SETUP) $(KESTO_VERSION)
+	@bash scripts/windows/installer.sh $(WIN_FOLDER) $(WIN_BUILD)/kestoide.ico $@ $(KESTO_VERSION)
+
+windows-package: $(WIN_SETUP)
 	@set -e; for f in "$(WIN_ZIP) $(WIN_ZIP_LIMIT)" "$(WIN_SETUP) $(WIN_SETUP_LIMIT)"; do \
 	    set -- $$f; size=$$(stat -c %s "$$1"); \
 	    awk -v f="$$1" -v s="$$size" -v l="$$2" \
