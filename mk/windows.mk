@@ -24,7 +24,7 @@ WINDOWS_DEPS = g++-mingw-w64-x86-64-posix ninja-build wine wine64 fonts-wine nsi
 WIN_TEST_PREFIX = $(WIN_BUILD)/wine-test
 KESTO_VERSION := $(shell sed -n 's/^project.kestoide VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-.PHONY: windows windows-deps windows-configure windows-build windows-test
+.PHONY: windows windows-deps windows-configure windows-build windows-test windows-e2e
 
 windows-deps:
 	@bash scripts/install-deps $(WINDOWS_DEPS)
@@ -75,3 +75,7 @@ windows-package: $(WIN_SETUP)
 
 windows-test: windows-build
 	@bash scripts/windows/run-tests.sh $(WIN_BUILD) $(WIN_TEST_PREFIX) $(JOBS)
+
+# Screenshots and the stand-in tools' log go to $(WIN_BUILD)/e2e/.
+windows-e2e: windows
+	bash scripts/e2e/windows.sh $(WIN_BUILD) $(WIN_BUILD)/e2e
