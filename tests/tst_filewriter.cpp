@@ -227,6 +227,8 @@ private slots:
     void strayNamedTemporaryIsRemovedByTheNextSave();
     void longNamesSaveWithTemporaryAndBackupNamesInBounds_data();
     void longNamesSaveWithTemporaryAndBackupNamesInBounds();
+    void changeMadeWhileTheSaveSyncsIsNotTakenForItsOwn_data();
+    void changeMadeWhileTheSaveSyncsIsNotTakenForItsOwn();
     void replaceKilledAtAnyMomentLeavesOldOrNewWhole();
     void inPlaceKilledAtAnyMomentIsPutRightAtNextStart();
     void repairLeavesAFileChangedSinceAndTellsWhereTheOldContentIs();
@@ -427,6 +429,52 @@ void TestFileWriter::longNamesSaveWithTemporaryAndBackupNamesInBounds()
     QVERIFY2(made[0].contains(mark) && native(made[0]).size() <= 255, qPrintable(made[0]));
     QVERIFY(made[0].startsWith(links == 1 ? u'.' + name.left(10) : name.left(10)));
     QCOMPARE(listing(dir.path()), before); // cleaned up
+}
+
+void TestFileWriter::changeMadeWhileTheSaveSyncsIsNotTakenForItsOwn_data()
+{
+    QTest::addColumn<int>("links"); // two take the in-place way
+    QTest::addColumn<bool>("rival");
+    for (const int links : {1, 2}) {
+        QTest::addRow("%s, alone", links == 1 ? "replace" : "in place") << links << false;
+        QTest::addRow("%s, another program appends", links == 1 ? "replace" : "in place") << links << true;
+    }
+}
+
+void TestFileWriter::changeMadeWhileTheSaveSyncsIsNotTakenForItsOwn()
+{
+    QFETCH(int, links);
+    QFETCH(bool, rival);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prog.asm"));
+    QVERIFY(writeFile(path, oldBytes));
+    if (links == 2)
+        QCOMPARE(::link(native(path).constData(), native(dir.filePath(QStringLiteral("b.asm"))).constData()),
+                 0);
+    WriteOptions options;
+    options.unnamedTemporary = false;
+    int rivalStatus = 0;
+    if (rival) {
+        // Another process writes the file the save has just filled: before
+        // the rename that is the temporary file, which becomes the document.
+        options.afterLastByte = [&] {
+            QString written = path;
+            for (const QString &name : listing(dir.path()))
+                if (name.startsWith(u".prog.asm.kestoide-tmp-"))
+                    written = dir.filePath(name);
+            rivalStatus =
+                QProcess::execute(QStringLiteral("sh"),
+                                  {QStringLiteral("-c"), QStringLiteral("printf theirs >>\"$0\""), written});
+        };
+    }
+    const WriteResult r = writeFile(
+        path, [](const ByteSink &sink) { return sink("new\r\n"); }, options);
+    QCOMPARE(r.status, WriteStatus::Written);
+    QCOMPARE(r.way, links == 1 ? WriteWay::Replace : WriteWay::InPlace);
+    QCOMPARE(rivalStatus, 0);
+    QCOMPARE(readAll(path), rival ? QByteArray("new\r\ntheirs") : QByteArray("new\r\n"));
+    // The next save asks exactly when the file is not what this one wrote.
+    QCOMPARE(identityOf(path) == r.written, !rival);
 }
 
 void TestFileWriter::replaceKilledAtAnyMomentLeavesOldOrNewWhole()

@@ -354,7 +354,7 @@ void TestRecovery::everyFlippedBitOfACopyIsCaught()
     recovery::Copy copy;
     copy.path = "/home/student/próba.asm";
     copy.text = specialUtf8.toStdString();
-    copy.identity = {true, 2049, 1234567, 12, 1700000000123456789};
+    copy.identity = {true, 2049, 1234567, 12, 1700000000123456789, 1700000001987654321};
     copy.writtenMs = 1700000000123;
     const std::string whole = recovery::encodeHead(copy, copy.text) + copy.text;
     const recovery::ReadResult read = recovery::decode(whole);
@@ -374,6 +374,15 @@ void TestRecovery::everyFlippedBitOfACopyIsCaught()
     }
     for (std::size_t size = 0; size < whole.size(); ++size)
         QVERIFY(recovery::decode(std::string_view(whole).substr(0, size)).error != recovery::ReadError::None);
+
+    // A copy an earlier version left, without the change time, still comes
+    // back; its file counts as changed since.
+    const recovery::ReadResult earlier = recovery::readFile(QFINDTESTDATA("fuzz/corpus/recovery-copy"));
+    QCOMPARE(earlier.error, recovery::ReadError::None);
+    QCOMPARE(earlier.copy.path, copy.path);
+    const char head[] = "; zażółć\0gęślą\r";
+    QVERIFY(earlier.copy.text.starts_with(std::string_view(head, sizeof head - 1)));
+    QVERIFY(earlier.copy.identity.exists && earlier.copy.identity.ctimeNs == 0);
 }
 
 void TestRecovery::anotherHostsCopyWaitsUntilItsLockIsStale()

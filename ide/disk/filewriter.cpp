@@ -270,6 +270,12 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
         return Replace::Failed;
     if (options.confirm && !options.confirm())
         return Replace::Cancelled;
+    // Taken now and again right after the rename, not after the syncs: a
+    // program that writes the file while they run must not have its change
+    // taken for this save's.
+    const FileIdentity atLastByte = identityOfDescriptor(temp.fd);
+    if (options.afterLastByte)
+        options.afterLastByte();
     if (::fsync(temp.fd) != 0)
         return Replace::Failed;
     // An unnamed file gets its name only now: killed before this, the save
@@ -285,11 +291,11 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
     if (temp.name.isEmpty() || ::renameat(folder.fd, temp.name.constData(), folder.fd, name.constData()) != 0)
         return Replace::Failed;
     temp.placed = true;
+    result.written = identityOfPlaced(atLastByte, identityOfDescriptor(temp.fd));
     // Until the folder is synced, a power cut could bring back the old file,
     // or lose both, after Save has returned.
     if (::fsync(folder.fd) != 0 && errno != EINVAL)
         return Replace::Failed;
-    result.written = identityOfDescriptor(temp.fd);
     return Replace::Done;
 }
 
@@ -331,7 +337,8 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
 
 std::wstring wide(const QString &path) { return QDir::toNativeSeparators(path).toStdWString(); }
 
-Replace replaceFile(const QString &target, bool exists, const ByteSource &source, const WriteOptions &options)
+Replace replaceFile(const QString &target, bool exists, const ByteSource &source, const WriteOptions &options,
+                    WriteResult &result)
 {
     const QFileInfo info(target);
     removeStrayTemporaries(info.path(), info.fileName());
@@ -348,6 +355,10 @@ Replace replaceFile(const QString &target, bool exists, const ByteSource &source
         return Replace::Failed;
     if (options.confirm && !options.confirm())
         return Replace::Cancelled;
+    // As on Unix: taken before the syncs, checked right after the rename.
+    const FileIdentity atLastByte = identityOfDescriptor(temp.handle());
+    if (options.afterLastByte)
+        options.afterLastByte();
     if (!syncFile(temp))
         return Replace::Failed;
     temp.close();
@@ -360,6 +371,7 @@ Replace replaceFile(const QString &target, bool exists, const ByteSource &source
     if (!placed)
         return Replace::Failed;
     discard.dismiss();
+    result.written = identityOfPlaced(atLastByte, identityOf(target));
     if (exists) {
         // ReplaceFileW has no write-through of its own.
         const HANDLE h =
@@ -403,7 +415,7 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
     }
     if (links == 1) {
         result.way = WriteWay::Replace;
-        const Replace r = replaceFile(target, exists, source, options);
+        const Replace r = replaceFile(target, exists, source, options, result);
         result.status = statusOf(r);
         if (r != Replace::NotPossible)
             return result;
