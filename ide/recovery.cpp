@@ -96,9 +96,15 @@ void EditorWin::offerRecovery()
         QStringLiteral("Praca programu została przerwana, zanim zapisano tekst w pliku ") + path +
             QStringLiteral(". Zachowała się jego kopia z ") + when +
             QStringLiteral(".\r\r\nCzy chcesz ją odtworzyć?"),
-        Buttons::YesNo, Icon::Exclamation, questionTitle);
-    if (answer != Button::Yes) {
+        Buttons::YesNoCancel, Icon::Exclamation, questionTitle);
+    if (answer == Button::No) {
         recoveryKeeper.remove();
+        return;
+    }
+    // Cancel, Escape or the close button decide nothing: the copy waits for
+    // the next start.
+    if (answer != Button::Yes) {
+        recoveryKeeper.giveBack();
         return;
     }
     // The copy stays until the text is saved or thrown away, as this run's own.

@@ -89,6 +89,7 @@ private slots:
     void leftoverIsOfferedOnceAndComesBackAsChangedDocument();
     void untitledTextComesBackUntitled();
     void mostRecentLeftoverFirstAndNoDeletesIt();
+    void cancelKeepsTheCopyUntouchedForTheNextStart();
     void copyGoesOnlyWhenUnsavedTextIsGone();
     void damagedLeftoversAreSetAsideWithOneBoxEach();
     void everyFlippedBitOfACopyIsCaught();
@@ -169,7 +170,7 @@ void TestRecovery::leftoverIsOfferedOnceAndComesBackAsChangedDocument()
     f.platform.answer(Button::Yes);
     EditorWin &w = restart(f);
     QCOMPARE(f.platform.boxes.size(), 1);
-    expectBox(f.platform.boxes[0], expectedQuestion, Buttons::YesNo, Icon::Exclamation,
+    expectBox(f.platform.boxes[0], expectedQuestion, Buttons::YesNoCancel, Icon::Exclamation,
               QStringLiteral("KESTO IDE"));
     QCOMPARE(editorBytes(w), text);
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + file + QStringLiteral("] *"));
@@ -242,6 +243,36 @@ void TestRecovery::mostRecentLeftoverFirstAndNoDeletesIt()
     EditorWin third(f.platform);
     third.startSession(QString());
     QCOMPARE(f.platform.boxes.size(), 1);
+}
+
+void TestRecovery::cancelKeepsTheCopyUntouchedForTheNextStart()
+{
+    WindowFixture f;
+    const QString copy = crashWith(f, special);
+    const QString expectedQuestion = question(QStringLiteral("noname.asm"), copy);
+    const QByteArray kept = readAll(copy);
+    f.platform.answer(Button::Cancel); // also what Escape and the close button answer
+    EditorWin &w = restart(f);
+    QCOMPARE(f.platform.boxes.size(), 1);
+    QVERIFY(!w.doc.docChanged);
+    QCOMPARE(w.txtEdit->text(), QString());
+
+    // This run's own text never takes its place, and ends without a trace.
+    w.txtEdit->setSelText(QStringLiteral("this run"));
+    writeCopy(w);
+    QCOMPARE(entries(f, QStringLiteral("*.copy")).size(), 2);
+    f.platform.answer(Button::No);
+    w.mnuZakoncz();
+    const QStringList left = entries(f, QStringLiteral("*.copy"));
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(readAll(folderOf(f) + u'/' + left[0]), kept);
+
+    f.platform.answer(Button::Yes);
+    EditorWin &again = restart(f);
+    QCOMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(f.platform.boxes[0].text, expectedQuestion);
+    QCOMPARE(again.txtEdit->text(), special);
+    QCOMPARE(f.platform.unexpectedBoxes, 0);
 }
 
 void TestRecovery::copyGoesOnlyWhenUnsavedTextIsGone()

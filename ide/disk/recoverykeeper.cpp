@@ -65,6 +65,8 @@ bool RecoveryKeeper::claimLeftover() { return m_store && m_store->claimLeftover(
 
 QString RecoveryKeeper::setAside() { return m_store ? m_store->setAside() : QString(); }
 
+bool RecoveryKeeper::giveBack() { return m_store && m_store->giveBack(); }
+
 QString RecoveryKeeper::copyPath() const { return m_store ? m_store->copyPath() : QString(); }
 
 void RecoveryKeeper::waitIdle()

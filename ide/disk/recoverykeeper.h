@@ -45,6 +45,9 @@ public:
     // Moves this instance's copy where it is never offered again; its new
     // name, or empty.
     QString setAside();
+    // Leaves this instance's copy over for the next start, which asks about
+    // it again; what this run writes from now on goes elsewhere.
+    bool giveBack();
     QString copyPath() const;
     // Returns once the copies handed over are written (tests and the bench).
     void waitIdle();

@@ -2,8 +2,9 @@
 # Nothing lost: the real program is killed with SIGKILL while its text is
 # unsaved (Polish letters, a lone CR and LF from a file another editor wrote,
 # characters beyond Windows-1250 pasted in), then started again. One question
-# comes up; Yes brings the text back byte for byte, read through Select all
-# and Copy, not through Save. Closing with No leaves no copy behind.
+# comes up; Escape leaves the copy for the next start, which asks again; Yes
+# brings the text back byte for byte, read through Select all and Copy, not
+# through Save. Closing with No leaves no copy behind.
 #
 #   scripts/e2e/recovery.sh PROGRAM OUT_DIR
 set -euo pipefail
@@ -77,10 +78,27 @@ wait "$pid" 2>/dev/null || true
 pid=""
 log "killed with SIGKILL"
 
-# --- the next start ---------------------------------------------------------------
+# --- the next start: Escape decides nothing ---------------------------------------
 start_program
 question=$(wait_window '^KESTO IDE$')
 shot recovery-2-question
+focus "$question"
+key Escape
+wait_window_gone "$question"
+main=$(wait_window '^KESTO IDE \[')
+wait_caption "$main" "KESTO IDE [noname.asm]"
+# Exit, with nothing to ask about.
+focus "$main"
+key alt+e
+wait_popup >/dev/null
+key Left k
+wait_exit "$pid" 0
+pid=""
+log "ok: Escape keeps the copy"
+
+# --- and the start after it asks again -------------------------------------------
+start_program
+question=$(wait_window '^KESTO IDE$')
 focus "$question"
 key Return
 wait_window_gone "$question"
