@@ -107,6 +107,8 @@ public:
 signals:
     // The first file of a drop, delivered once the drop is over.
     void fileDropped(const QUrl &url);
+    // The recovery copy's writer has news; emitted on the writer's thread.
+    void recoveryNews();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -149,8 +151,19 @@ private:
     void dropRecoveryCopy(); // the unsaved text is saved or thrown away
     void endRecovery();      // the process ends: no copy may stay or come back
     void offerRecovery();
+    void takeRecoveryNews();
+    void reportRecovery(const recovery::Outcome &outcome);
+    void showRecoveryReport(const QString &text);
 
     Platform &m_platform;
+    // What the status line has said of the recovery copies (recovery.cpp).
+    struct RecoveryReport {
+        bool failing = false;
+        qint64 lastGoodMs = 0; // when the text of the copy on disk was taken; 0: there is none
+        QString waiting;       // kept off the status line by a command's own report
+    } m_recoveryReport;
+    // A command has reported on the status line since the text last changed.
+    bool m_commandReported = false;
 };
 
 } // namespace kesto

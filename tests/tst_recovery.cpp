@@ -91,6 +91,7 @@ private slots:
     void mostRecentLeftoverFirstAndNoDeletesIt();
     void cancelKeepsTheCopyUntouchedForTheNextStart();
     void copyGoesOnlyWhenUnsavedTextIsGone();
+    void failingCopiesAreToldWhenTheyStartAndStop();
     void damagedLeftoversAreSetAsideWithOneBoxEach();
     void everyFlippedBitOfACopyIsCaught();
     void anotherHostsCopyWaitsUntilItsLockIsStale();
@@ -330,6 +331,52 @@ void TestRecovery::copyGoesOnlyWhenUnsavedTextIsGone()
     w.writeRecoveryCopy();
     QTest::qWait(100);
     QCOMPARE(entries(f, QStringLiteral("*")), QStringList());
+}
+
+void TestRecovery::failingCopiesAreToldWhenTheyStartAndStop()
+{
+    const QString failing = QStringLiteral("Nie można zapisać kopii niezapisanego tekstu (");
+    const QString again = QStringLiteral("Kopia niezapisanego tekstu znów się zapisuje");
+    WindowFixture f;
+    // No folder for copies can be made: there is none yet.
+    const QString notAFolder = folderOf(f);
+    QVERIFY(writeFile(notAFolder, "a file"));
+    EditorWin &w = f.open();
+    w.txtEdit->setSelText(QStringLiteral("a"));
+    writeCopy(w);
+    QCOMPARE(w.Text1->text(), failing + QStringLiteral("brak kopii)"));
+    QVERIFY(QFile::remove(notAFolder));
+    w.txtEdit->setSelText(QStringLiteral("b"));
+    writeCopy(w);
+    QTRY_COMPARE(w.Text1->text(), again);
+    const qint64 taken = recovery::readFile(w.recoveryKeeper.copyPath()).copy.writtenMs;
+
+    // The writer cannot make its temporary file: told once, with the time
+    // of the copy that is still there.
+    const QString blocker = w.recoveryKeeper.copyPath() + QStringLiteral(".tmp");
+    QVERIFY(QDir().mkdir(blocker));
+    w.txtEdit->setSelText(QStringLiteral("c"));
+    writeCopy(w);
+    QTRY_COMPARE(w.Text1->text(),
+                 failing + QStringLiteral("ostatnia udana: ") +
+                     QDateTime::fromMSecsSinceEpoch(taken).toString(QStringLiteral("HH:mm:ss")) + u')');
+    w.mnuInf();
+    const QString info = w.Text1->text();
+    w.txtEdit->setSelText(QStringLiteral("d"));
+    writeCopy(w);
+    QCoreApplication::processEvents();
+    QCOMPARE(w.Text1->text(), info);
+
+    // Working again, it waits while a command's report is shown, until the text changes.
+    QVERIFY(QDir().rmdir(blocker));
+    w.mnuInf();
+    const QString later = w.Text1->text();
+    writeCopy(w);
+    QCoreApplication::processEvents();
+    QCOMPARE(w.Text1->text(), later);
+    w.txtEdit->setSelText(QStringLiteral("e"));
+    QCOMPARE(w.Text1->text(), again);
+    QCOMPARE(QByteArray::fromStdString(recovery::readFile(w.recoveryKeeper.copyPath()).copy.text), "abcd");
 }
 
 void TestRecovery::damagedLeftoversAreSetAsideWithOneBoxEach()

@@ -22,6 +22,12 @@ struct Copy {
     std::int64_t writtenMs = 0; // when the text was taken, ms since the epoch (UTC)
 };
 
+// What came of a copy handed to the writer (recoverywriter.h), or of its removal.
+struct Outcome {
+    enum Kind { Written, Failed, Removed } kind;
+    std::int64_t takenMs = 0; // Written and Failed: when the copy's text was taken
+};
+
 // The layout, all numbers little-endian:
 //   0  "KESTOREC"        8  format version      12 flags (1 untitled, 2 identity)
 //   16 device            24 inode               32 size

@@ -25,8 +25,13 @@ bool RecoveryKeeper::start()
         return false;
     m_store = std::move(store);
     m_writer = std::make_unique<recovery::Writer>(m_store->copyPath(), m_store->tempPath(),
-                                                  m_store->lockDescriptor());
+                                                  m_store->lockDescriptor(), m_news);
     return true;
+}
+
+std::vector<recovery::Outcome> RecoveryKeeper::takeOutcomes()
+{
+    return m_writer ? m_writer->takeOutcomes() : std::vector<recovery::Outcome>();
 }
 
 std::string RecoveryKeeper::takeBuffer() { return m_writer ? m_writer->takeBuffer() : std::string(); }

@@ -9,7 +9,9 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace kesto {
 
@@ -27,9 +29,14 @@ public:
     RecoveryKeeper(const RecoveryKeeper &) = delete;
     RecoveryKeeper &operator=(const RecoveryKeeper &) = delete;
 
+    // `news` runs on the writer's thread whenever an outcome waits in
+    // takeOutcomes(); set before start().
+    void onNews(std::function<void()> news) { m_news = std::move(news); }
     // Takes this instance's lock in the program's folder and starts the
     // writer, the first time; false when there is no folder to write to.
     bool start();
+    // What came of the copies written and removed since the last call.
+    std::vector<recovery::Outcome> takeOutcomes();
     // Storage for the next copy's text (see recovery::Writer::takeBuffer()).
     std::string takeBuffer();
     void prepare(std::size_t bytes);
@@ -54,6 +61,7 @@ public:
 
 private:
     bool m_finished = false;
+    std::function<void()> m_news;
     std::unique_ptr<recovery::Store> m_store;
     std::unique_ptr<recovery::Writer> m_writer;
 };

@@ -28,9 +28,9 @@ constexpr std::size_t writeChunk = std::size_t(4) << 20;
 } // namespace
 #endif
 
-Writer::Writer(const QString &copyPath, const QString &tempPath, int lockFd)
+Writer::Writer(const QString &copyPath, const QString &tempPath, int lockFd, std::function<void()> news)
     : m_copyPath(copyPath), m_tempPath(tempPath), m_folder(QFileInfo(copyPath).path()), m_lockFd(lockFd),
-      m_thread([this] { run(); })
+      m_news(std::move(news)), m_thread([this] { run(); })
 {}
 
 Writer::~Writer()
@@ -110,6 +110,25 @@ void Writer::waitIdle()
     m_idle.wait(lock, [this] { return (m_job == Job::None && !m_busy) || !m_thread.joinable(); });
 }
 
+std::vector<Outcome> Writer::takeOutcomes()
+{
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_outcomes, {});
+}
+
+void Writer::tell(Outcome outcome)
+{
+    // A write cut short by abandon() says nothing: the process is ending.
+    if (m_abandoned)
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_outcomes.push_back(outcome);
+    }
+    if (m_news)
+        m_news();
+}
+
 void Writer::run()
 {
     using Clock = std::chrono::steady_clock;
@@ -151,8 +170,10 @@ void Writer::doJob(std::unique_lock<std::mutex> &lock)
         lock.unlock();
         if (job == Job::Remove) {
             removeCopy();
+            tell({Outcome::Removed});
         } else if (copy) {
-            writeCopy(*copy);
+            const bool written = writeCopy(*copy);
+            tell({written ? Outcome::Written : Outcome::Failed, copy->writtenMs});
             // The text's storage serves the next copy.
             storage = std::move(copy->text);
             storage.clear();
