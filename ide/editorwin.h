@@ -103,6 +103,11 @@ public:
     void startSession(const QString &fileToOpen);
     // Takes the recovery copy of the unsaved text now; recoveryTimer calls it.
     void writeRecoveryCopy();
+    // The process is about to end past the close logic (told to by a signal,
+    // or its display gone): the unsaved text's copy is written now, on this
+    // thread, for the next start to offer; without unsaved text the copy
+    // and its lock go, as when the program is closed.
+    void keepUnsavedTextAtEnd();
 
 signals:
     // The first file of a drop, delivered once the drop is over.
@@ -151,6 +156,7 @@ private:
     void dropRecoveryCopy(); // the unsaved text is saved or thrown away
     void endRecovery();      // the process ends: no copy may stay or come back
     void offerRecovery();
+    recovery::Copy recoveryCopyOfText(std::string storage) const;
     void takeRecoveryNews();
     void reportRecovery(const recovery::Outcome &outcome);
     void showRecoveryReport(const QString &text);

@@ -65,14 +65,31 @@ void EditorWin::writeRecoveryCopy()
     // else. A plain copy of it, summed, encoded and written by the writer.
     if (txtEdit->utf8Size() > recovery::maxTextBytes)
         return;
+    recoveryKeeper.write(recoveryCopyOfText(recoveryKeeper.takeBuffer()));
+}
+
+recovery::Copy EditorWin::recoveryCopyOfText(std::string storage) const
+{
     recovery::Copy copy;
-    copy.text = recoveryKeeper.takeBuffer();
+    copy.text = std::move(storage);
     txtEdit->copyUtf8(copy.text);
     copy.path = currentPath().toStdString();
     copy.untitled = doc.docUntitled;
     copy.identity = diskFile;
     copy.writtenMs = QDateTime::currentMSecsSinceEpoch();
-    recoveryKeeper.write(std::move(copy));
+    return copy;
+}
+
+void EditorWin::keepUnsavedTextAtEnd()
+{
+    recoveryTimer.stop();
+    if (!doc.docChanged) {
+        endRecovery();
+        return;
+    }
+    // Too large for a copy: an earlier one, if any, is better than none.
+    if (txtEdit->utf8Size() <= recovery::maxTextBytes)
+        recoveryKeeper.writeLast(recoveryCopyOfText({}));
 }
 
 void EditorWin::dropRecoveryCopy()

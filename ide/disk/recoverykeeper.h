@@ -46,6 +46,10 @@ public:
     // The process is about to end: stops the writer, removes the copy and
     // the lock. Nothing is written afterwards.
     void finish();
+    // The process is about to end with the text unsaved: stops the writer
+    // and writes `copy` on this thread, for the next start to offer. Nothing
+    // is written afterwards. True when the copy is on disk.
+    bool writeLast(const recovery::Copy &copy);
 
     // Makes the most recent left-over copy this instance's own.
     bool claimLeftover();
@@ -60,6 +64,8 @@ public:
     void waitIdle();
 
 private:
+    bool openStore();
+
     bool m_finished = false;
     std::function<void()> m_news;
     std::unique_ptr<recovery::Store> m_store;

@@ -55,11 +55,10 @@ private:
     void run();
     void doJob(std::unique_lock<std::mutex> &lock);
     void makeSpare(std::unique_lock<std::mutex> &lock);
-    bool writeCopy(const Copy &copy);
     void removeCopy();
     void tell(Outcome outcome);
 
-    const QString m_copyPath, m_tempPath, m_folder;
+    const QString m_copyPath, m_tempPath;
     const int m_lockFd;
     const std::function<void()> m_news;
     std::mutex m_mutex;
@@ -75,5 +74,12 @@ private:
     std::atomic<bool> m_abandoned{false};
     std::thread m_thread; // last: starts once everything above exists
 };
+
+// Writes `copy` to `copyPath` through `tempPath` beside it: a crash at any
+// moment leaves the previous copy or this one, whole. Gives up as soon as
+// `abandoned` (when given) turns true. The writer's own way of writing, also
+// used on the window's thread when the process is about to end.
+bool writeCopyFile(const QString &copyPath, const QString &tempPath, const Copy &copy,
+                   const std::atomic<bool> *abandoned = nullptr);
 
 } // namespace kesto::recovery
