@@ -67,6 +67,8 @@ void endBySignal()
     sigaddset(&only, signal);
     ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     ::raise(signal);
+    // Only if the signal did not end the process after all: end it as a shell would report it.
+    // cppcheck-suppress unreachableCode
     std::_Exit(128 + signal);
 }
 
