@@ -446,13 +446,13 @@ void TestFileWriter::changeMadeByAnotherProgramIsNeverTakenForTheSavesOwn()
 {
     QFETCH(int, links);
     QFETCH(int, rival);
+    WriteOptions options;
+    options.unnamedTemporary = false;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("prog.asm"));
     QVERIFY(writeFile(path, oldBytes));
     if (links == 2)
         QCOMPARE(::link(native(path).constData(), native(path + u'2').constData()), 0);
-    WriteOptions options;
-    options.unnamedTemporary = false;
     // Another process appends to the file just written: before the rename, the temporary one.
     options.afterLastByte = [&] {
         if (rival == 1)
