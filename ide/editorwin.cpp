@@ -247,6 +247,7 @@ void EditorWin::layoutClient()
 
 void EditorWin::setStatus(const QString &text)
 {
+    m_commandReported = true;
     Text1->setText(text);
     // A long message shows its beginning, not its end.
     Text1->setCursorPosition(0);

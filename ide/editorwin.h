@@ -103,10 +103,17 @@ public:
     void startSession(const QString &fileToOpen);
     // Takes the recovery copy of the unsaved text now; recoveryTimer calls it.
     void writeRecoveryCopy();
+    // The process is about to end past the close logic (told to by a signal,
+    // or its display gone): the unsaved text's copy is written now, on this
+    // thread, for the next start to offer; without unsaved text the copy
+    // and its lock go, as when the program is closed.
+    void keepUnsavedTextAtEnd();
 
 signals:
     // The first file of a drop, delivered once the drop is over.
     void fileDropped(const QUrl &url);
+    // The recovery copy's writer has news; emitted on the writer's thread.
+    void recoveryNews();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -149,8 +156,20 @@ private:
     void dropRecoveryCopy(); // the unsaved text is saved or thrown away
     void endRecovery();      // the process ends: no copy may stay or come back
     void offerRecovery();
+    recovery::Copy recoveryCopyOfText(std::string storage) const;
+    void takeRecoveryNews();
+    void reportRecovery(const recovery::Outcome &outcome);
+    void showRecoveryReport(const QString &text);
 
     Platform &m_platform;
+    // What the status line has said of the recovery copies (recovery.cpp).
+    struct RecoveryReport {
+        bool failing = false;
+        qint64 lastGoodMs = 0; // when the text of the copy on disk was taken; 0: there is none
+        QString waiting;       // kept off the status line by a command's own report
+    } m_recoveryReport;
+    // A command has reported on the status line since the text last changed.
+    bool m_commandReported = false;
 };
 
 } // namespace kesto

@@ -3,6 +3,7 @@
 #include "consoleio.h"
 #include "editorwin.h"
 #include "platform/qtplatform.h"
+#include "processend.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,6 +51,8 @@ int main(int argc, char *argv[])
     kesto::installTranslations(app);
     kesto::QtPlatform platform;
     kesto::EditorWin window(platform);
+    // A logout, a shutdown, a kill or the display going away keeps the unsaved text.
+    const kesto::EndWatch endWatch([&window] { window.keepUnsavedTextAtEnd(); });
     window.show();
     // Once the window is up: what the session starts with may ask questions.
     QMetaObject::invokeMethod(

@@ -1,11 +1,14 @@
-// The recovery copy of unsaved text: when it is taken and dropped, and the
-// question at start about a copy an interrupted run left behind.
+// The recovery copy of unsaved text: when it is taken and dropped, the
+// question at start about a copy an interrupted run left behind, and what
+// the status line says when copies cannot be written.
 
 #include "editorwin.h"
 #include "platform/sourceeditor.h"
 
 #include <QDateTime>
 #include <QLineEdit>
+
+#include <utility>
 
 namespace kesto {
 
@@ -21,10 +24,17 @@ void EditorWin::setUpRecovery()
     recoveryTimer.setSingleShot(true);
     recoveryTimer.setInterval(recoveryDelayMs);
     connect(&recoveryTimer, &QTimer::timeout, this, &EditorWin::writeRecoveryCopy);
+    // The writer's thread only wakes the window, which takes the news on its own.
+    recoveryKeeper.onNews([this] { emit recoveryNews(); });
+    connect(this, &EditorWin::recoveryNews, this, &EditorWin::takeRecoveryNews, Qt::QueuedConnection);
 }
 
 void EditorWin::scheduleRecoveryCopy()
 {
+    // A change of text ends the hold of a command's report on the status line.
+    m_commandReported = false;
+    if (!m_recoveryReport.waiting.isEmpty())
+        showRecoveryReport(std::exchange(m_recoveryReport.waiting, {}));
     if (!doc.docChanged)
         return;
     // Not restarted by later changes: a throttle, not a wait for a pause in
@@ -44,20 +54,42 @@ void EditorWin::scheduleRecoveryCopy()
 void EditorWin::writeRecoveryCopy()
 {
     recoveryTimer.stop();
-    if (!doc.docChanged || !recoveryKeeper.start())
+    if (!doc.docChanged)
         return;
+    // Tried again on the next change.
+    if (!recoveryKeeper.start()) {
+        reportRecovery({recovery::Outcome::Failed});
+        return;
+    }
     // The one step on this thread: the control's buffer can be read nowhere
     // else. A plain copy of it, summed, encoded and written by the writer.
     if (txtEdit->utf8Size() > recovery::maxTextBytes)
         return;
+    recoveryKeeper.write(recoveryCopyOfText(recoveryKeeper.takeBuffer()));
+}
+
+recovery::Copy EditorWin::recoveryCopyOfText(std::string storage) const
+{
     recovery::Copy copy;
-    copy.text = recoveryKeeper.takeBuffer();
+    copy.text = std::move(storage);
     txtEdit->copyUtf8(copy.text);
     copy.path = currentPath().toStdString();
     copy.untitled = doc.docUntitled;
     copy.identity = diskFile;
     copy.writtenMs = QDateTime::currentMSecsSinceEpoch();
-    recoveryKeeper.write(std::move(copy));
+    return copy;
+}
+
+void EditorWin::keepUnsavedTextAtEnd()
+{
+    recoveryTimer.stop();
+    if (!doc.docChanged) {
+        endRecovery();
+        return;
+    }
+    // Too large for a copy: an earlier one, if any, is better than none.
+    if (txtEdit->utf8Size() <= recovery::maxTextBytes)
+        recoveryKeeper.writeLast(recoveryCopyOfText({}));
 }
 
 void EditorWin::dropRecoveryCopy()
@@ -96,9 +128,15 @@ void EditorWin::offerRecovery()
         QStringLiteral("Praca programu została przerwana, zanim zapisano tekst w pliku ") + path +
             QStringLiteral(". Zachowała się jego kopia z ") + when +
             QStringLiteral(".\r\r\nCzy chcesz ją odtworzyć?"),
-        Buttons::YesNo, Icon::Exclamation, questionTitle);
-    if (answer != Button::Yes) {
+        Buttons::YesNoCancel, Icon::Exclamation, questionTitle);
+    if (answer == Button::No) {
         recoveryKeeper.remove();
+        return;
+    }
+    // Cancel, Escape or the close button decide nothing: the copy waits for
+    // the next start.
+    if (answer != Button::Yes) {
+        recoveryKeeper.giveBack();
         return;
     }
     // The copy stays until the text is saved or thrown away, as this run's own.
@@ -111,7 +149,56 @@ void EditorWin::offerRecovery()
     doc.docCompiled = false;
     diskFile = copy.identity;
     recoveryTimer.stop(); // the copy holds this very text
+    m_recoveryReport.lastGoodMs = copy.writtenMs;
     setStatus(QStringLiteral("Odtworzono niezapisany tekst pliku: \"") + path + u'"');
+}
+
+void EditorWin::takeRecoveryNews()
+{
+    for (const recovery::Outcome &outcome : recoveryKeeper.takeOutcomes())
+        reportRecovery(outcome);
+}
+
+// Failures are told when they start and when they stop, not at every try.
+void EditorWin::reportRecovery(const recovery::Outcome &outcome)
+{
+    RecoveryReport &r = m_recoveryReport;
+    switch (outcome.kind) {
+    case recovery::Outcome::Removed: r.lastGoodMs = 0; break;
+    case recovery::Outcome::Written:
+        r.lastGoodMs = outcome.takenMs;
+        if (!std::exchange(r.failing, false))
+            break;
+        // A failure the user has not seen yet needs no all-clear either.
+        if (!std::exchange(r.waiting, {}).isEmpty())
+            break;
+        showRecoveryReport(QStringLiteral("Kopia niezapisanego tekstu znów się zapisuje"));
+        break;
+    case recovery::Outcome::Failed:
+        if (std::exchange(r.failing, true))
+            break;
+        showRecoveryReport(
+            QStringLiteral("Nie można zapisać kopii niezapisanego tekstu (") +
+            (r.lastGoodMs == 0
+                 ? QStringLiteral("brak kopii")
+                 : QStringLiteral("ostatnia udana: ") +
+                       QDateTime::fromMSecsSinceEpoch(r.lastGoodMs).toString(QStringLiteral("HH:mm:ss"))) +
+            u')');
+        break;
+    }
+}
+
+void EditorWin::showRecoveryReport(const QString &text)
+{
+    // Never in place of a command's own report: that one stays until the
+    // text changes.
+    if (m_commandReported) {
+        m_recoveryReport.waiting = text;
+        return;
+    }
+    m_recoveryReport.waiting.clear();
+    Text1->setText(text);
+    Text1->setCursorPosition(0);
 }
 
 } // namespace kesto

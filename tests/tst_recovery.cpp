@@ -4,10 +4,17 @@
 // its lock goes, its copy stays.
 
 #include "disk/recoverycopy.h"
+#include "processend.h"
 #include "testsupport.h"
 
 #include <QDateTime>
+#include <QProcess>
 #include <QSysInfo>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -75,6 +82,23 @@ QString question(const QString &path, const QString &copy)
            QStringLiteral(".\r\r\nCzy chcesz ją odtworzyć?");
 }
 
+// endPastTheCloseLogicKeepsTheText's child: waits for a signal (exit(1) for 0,
+// as Qt when the display goes), `special` unsaved unless `how` is -1.
+int endChild(int how)
+{
+    ScriptedPlatform platform;
+    EditorWin w(platform);
+    const EndWatch watch([&w] { w.keepUnsavedTextAtEnd(); });
+    w.recoveryTimer.setInterval(3'600'000); // only the end writes the copy
+    if (how >= 0)
+        w.txtEdit->setSelText(special);
+    if (how == 0)
+        QTimer::singleShot(0, [] { std::exit(1); });
+    std::puts("ready");
+    std::fflush(stdout);
+    return QApplication::exec();
+}
+
 void setModified(const QString &path, const QDateTime &when)
 {
     QFile f(path);
@@ -91,7 +115,11 @@ private slots:
     void leftoverIsOfferedOnceAndComesBackAsChangedDocument();
     void untitledTextComesBackUntitled();
     void mostRecentLeftoverFirstAndNoDeletesIt();
+    void cancelKeepsTheCopyUntouchedForTheNextStart();
     void copyGoesOnlyWhenUnsavedTextIsGone();
+    void failingCopiesAreToldWhenTheyStartAndStop();
+    void endPastTheCloseLogicKeepsTheText_data();
+    void endPastTheCloseLogicKeepsTheText();
     void damagedLeftoversAreSetAsideWithOneBoxEach();
     void everyFlippedBitOfACopyIsCaught();
 #ifdef Q_OS_UNIX // a home folder the lab's computers share; on Windows the copies are in the local one
@@ -178,7 +206,7 @@ void TestRecovery::leftoverIsOfferedOnceAndComesBackAsChangedDocument()
     f.platform.answer(Button::Yes);
     EditorWin &w = restart(f);
     QCOMPARE(f.platform.boxes.size(), 1);
-    expectBox(f.platform.boxes[0], expectedQuestion, Buttons::YesNo, Icon::Exclamation,
+    expectBox(f.platform.boxes[0], expectedQuestion, Buttons::YesNoCancel, Icon::Exclamation,
               QStringLiteral("KESTO IDE"));
     QCOMPARE(editorBytes(w), text);
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + file + QStringLiteral("] *"));
@@ -253,6 +281,23 @@ void TestRecovery::mostRecentLeftoverFirstAndNoDeletesIt()
     QCOMPARE(f.platform.boxes.size(), 1);
 }
 
+void TestRecovery::cancelKeepsTheCopyUntouchedForTheNextStart()
+{
+    WindowFixture f;
+    crashWith(f, special);
+    f.platform.answer(Button::Cancel); // what Escape and the close button answer too
+    EditorWin &w = restart(f);
+    // This run's text never takes its place, and goes when thrown away.
+    w.txtEdit->setSelText(QStringLiteral("this run"));
+    writeCopy(w);
+    f.platform.answer(Button::No);
+    w.mnuZakoncz();
+    f.platform.answer(Button::Yes);
+    EditorWin &again = restart(f);
+    QCOMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(again.txtEdit->text(), special);
+}
+
 void TestRecovery::copyGoesOnlyWhenUnsavedTextIsGone()
 {
     WindowFixture f;
@@ -308,6 +353,87 @@ void TestRecovery::copyGoesOnlyWhenUnsavedTextIsGone()
     w.writeRecoveryCopy();
     QTest::qWait(100);
     QCOMPARE(entries(f, QStringLiteral("*")), QStringList());
+}
+
+void TestRecovery::failingCopiesAreToldWhenTheyStartAndStop()
+{
+    const QString failing = QStringLiteral("Nie można zapisać kopii niezapisanego tekstu (");
+    const QString again = QStringLiteral("Kopia niezapisanego tekstu znów się zapisuje");
+    WindowFixture f;
+    QVERIFY(writeFile(folderOf(f), "no folder for copies can be made"));
+    EditorWin &w = f.open();
+    const auto type = [&w](const char *text) {
+        w.txtEdit->setSelText(QString::fromLatin1(text));
+        writeCopy(w);
+        QCoreApplication::processEvents();
+    };
+    type("a");
+    QCOMPARE(w.Text1->text(), failing + QStringLiteral("brak kopii)"));
+    QVERIFY(QFile::remove(folderOf(f)));
+    type("b");
+    QCOMPARE(w.Text1->text(), again);
+    const qint64 taken = recovery::readFile(w.recoveryKeeper.copyPath()).copy.writtenMs;
+    // The writer cannot make its temporary file: told once, with the copy still there.
+#ifdef Q_OS_UNIX
+    const QString blocker = w.recoveryKeeper.copyPath() + QStringLiteral(".tmp");
+    QVERIFY(QDir().mkdir(blocker));
+#else // the copy cannot take the new one's place while another program holds it
+    QFile blocker(w.recoveryKeeper.copyPath());
+    QVERIFY(blocker.open(QIODevice::ReadOnly));
+#endif
+    type("c");
+    QCOMPARE(w.Text1->text(), failing + QStringLiteral("ostatnia udana: ") +
+                                  QDateTime::fromMSecsSinceEpoch(taken).toString(QStringLiteral("HH:mm:ss")) +
+                                  u')');
+    w.mnuInf();
+    type("d");
+    QVERIFY(w.Text1->text().startsWith(u"Plik:"));
+    // Working again while a command's report shows: the news waits for a change of text.
+#ifdef Q_OS_UNIX
+    QVERIFY(QDir().rmdir(blocker));
+#else
+    blocker.close();
+#endif
+    w.mnuInf();
+    writeCopy(w);
+    QCoreApplication::processEvents();
+    QVERIFY(w.Text1->text().startsWith(u"Plik:"));
+    type("e");
+    QCOMPARE(w.Text1->text(), again);
+}
+
+void TestRecovery::endPastTheCloseLogicKeepsTheText_data()
+{
+    QTest::addColumn<int>("signal"); // 0: exit(1)
+    QTest::addColumn<bool>("unsaved");
+#ifdef Q_OS_UNIX // the system's signals are POSIX
+    QTest::newRow("SIGTERM") << int(SIGTERM) << true;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << true;
+#endif
+    QTest::newRow("exit(1)") << 0 << true;
+#ifdef Q_OS_UNIX
+    QTest::newRow("SIGTERM, all saved") << int(SIGTERM) << false;
+#endif
+}
+
+void TestRecovery::endPastTheCloseLogicKeepsTheText()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, unsaved);
+    WindowFixture f; // its folder for copies is the child's too
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--end"), QString::number(unsaved ? signal : -1)});
+    QVERIFY(child.waitForReadyRead(60'000));
+#ifdef Q_OS_UNIX
+    if (signal != 0)
+        QCOMPARE(::kill(static_cast<pid_t>(child.processId()), signal), 0);
+#endif
+    QVERIFY(child.waitForFinished(60'000));
+    f.platform.answer(Button::Yes);
+    EditorWin &w = restart(f);
+    QCOMPARE(f.platform.boxes.size(), unsaved ? 1 : 0);
+    QCOMPARE(w.txtEdit->text(), unsaved ? special : QString());
 }
 
 void TestRecovery::damagedLeftoversAreSetAsideWithOneBoxEach()
@@ -368,7 +494,7 @@ void TestRecovery::everyFlippedBitOfACopyIsCaught()
     recovery::Copy copy;
     copy.path = "/home/student/próba.asm";
     copy.text = specialUtf8.toStdString();
-    copy.identity = {true, 2049, 1234567, 12, 1700000000123456789};
+    copy.identity = {true, 2049, 1234567, 12, 1700000000123456789, 1700000001987654321};
     copy.writtenMs = 1700000000123;
     const std::string whole = recovery::encodeHead(copy, copy.text) + copy.text;
     const recovery::ReadResult read = recovery::decode(whole);
@@ -388,6 +514,10 @@ void TestRecovery::everyFlippedBitOfACopyIsCaught()
     }
     for (std::size_t size = 0; size < whole.size(); ++size)
         QVERIFY(recovery::decode(std::string_view(whole).substr(0, size)).error != recovery::ReadError::None);
+
+    // A copy of the former format, without the change time, is still read.
+    const recovery::Copy earlier = recovery::readFile(QFINDTESTDATA("fuzz/corpus/recovery-copy")).copy;
+    QVERIFY(earlier.path == copy.path && earlier.identity.exists && earlier.identity.ctimeNs == 0);
 }
 
 #ifdef Q_OS_UNIX
@@ -412,5 +542,14 @@ void TestRecovery::anotherHostsCopyWaitsUntilItsLockIsStale()
 }
 #endif
 
-QTEST_MAIN(TestRecovery)
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc == 3 && QByteArrayView(argv[1]) == "--end")
+        return endChild(std::atoi(argv[2]));
+    TestRecovery test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_recovery.moc"

@@ -270,6 +270,12 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
         return Replace::Failed;
     if (options.confirm && !options.confirm())
         return Replace::Cancelled;
+    // Taken now and again right after the rename, not after the syncs: a
+    // program that writes the file while they run must not have its change
+    // taken for this save's.
+    const FileIdentity atLastByte = identityOfDescriptor(temp.fd);
+    if (options.afterLastByte)
+        options.afterLastByte();
     if (::fsync(temp.fd) != 0)
         return Replace::Failed;
     // An unnamed file gets its name only now: killed before this, the save
@@ -285,11 +291,11 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
     if (temp.name.isEmpty() || ::renameat(folder.fd, temp.name.constData(), folder.fd, name.constData()) != 0)
         return Replace::Failed;
     temp.placed = true;
+    result.written = identityOfPlaced(atLastByte, identityOfDescriptor(temp.fd));
     // Until the folder is synced, a power cut could bring back the old file,
     // or lose both, after Save has returned.
     if (::fsync(folder.fd) != 0 && errno != EINVAL)
         return Replace::Failed;
-    result.written = identityOfDescriptor(temp.fd);
     return Replace::Done;
 }
 
@@ -344,7 +350,7 @@ std::wstring wide(const QString &path)
 bool exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &source,
-                    const WriteOptions &options)
+                    const WriteOptions &options, WriteResult &result)
 {
     const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
     const QFileInfo info(target);
@@ -363,6 +369,10 @@ Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &s
         return Replace::Failed;
     if (options.confirm && !options.confirm())
         return Replace::Cancelled;
+    // As on Unix: taken before the syncs, checked right after the rename.
+    const FileIdentity atLastByte = identityOfDescriptor(temp.handle());
+    if (options.afterLastByte)
+        options.afterLastByte();
     if (!syncFile(temp))
         return Replace::Failed;
     temp.close();
@@ -372,6 +382,7 @@ Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &s
         if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
             return Replace::Failed;
         discard.dismiss();
+        result.written = identityOfPlaced(atLastByte, identityOf(target));
         return Replace::Done;
     }
 
@@ -400,6 +411,7 @@ Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &s
         const DWORD wanted = (now & FILE_ATTRIBUTE_ARCHIVE) | (attributes & kept);
         SetFileAttributesW(to.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
     }
+    result.written = identityOfPlaced(atLastByte, identityOf(target));
     // ReplaceFileW has no write-through of its own.
     const HANDLE h =
         CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -441,7 +453,7 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
     }
     if (links == 1) {
         result.way = WriteWay::Replace;
-        const Replace r = replaceFile(target, attributes, source, options);
+        const Replace r = replaceFile(target, attributes, source, options, result);
         result.status = statusOf(r);
         if (r != Replace::NotPossible)
             return result;

@@ -45,6 +45,10 @@ struct WriteOptions {
     // temporary file (O_TMPFILE), a killed Replace leaves no stray file;
     // false takes a named one instead, as on file systems without it.
     bool unnamedTemporary = true;
+    // For the tests only, as above: called once the last byte is written and
+    // the file's identity taken, before the syncs and (Replace) the rename,
+    // where another program's change must not pass for the save's own.
+    std::function<void()> afterLastByte;
 };
 
 enum class WriteStatus { Written, Failed, Cancelled };

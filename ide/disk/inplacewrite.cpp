@@ -84,18 +84,27 @@ WriteResult rewriteInPlace(QFile &target, const QString &path, const ByteSource 
     // Only now does the file itself change.
     const KeptMode mode(target);
     qint64 written = 0;
-    const bool rewritten = target.resize(0) && target.seek(0) && source([&](std::string_view bytes) {
-                               written += static_cast<qint64>(bytes.size());
-                               return writeOut(target, bytes);
-                           }) &&
-                           written == fresh.size() && syncFile(target);
+    bool rewritten = target.resize(0) && target.seek(0) && source([&](std::string_view bytes) {
+                         written += static_cast<qint64>(bytes.size());
+                         return writeOut(target, bytes);
+                     }) &&
+                     written == fresh.size();
     if (rewritten) {
+        // The identity is taken before the sync, and after the mode, whose
+        // restoring changes it: whatever another program writes while the
+        // sync runs is then its change, which the next save asks about.
         mode.restore();
-        result.status = WriteStatus::Written;
         result.written = identityOfOpen(target);
+        if (options.afterLastByte)
+            options.afterLastByte();
+        rewritten = syncFile(target);
+    }
+    if (rewritten) {
+        result.status = WriteStatus::Written;
         backup.remove();
         return result;
     }
+    result.written = {};
     const bool restored = putBack(backup, target);
     mode.restore();
     if (restored) {

@@ -13,6 +13,7 @@ namespace {
 
 constexpr char magic[8] = {'K', 'E', 'S', 'T', 'O', 'R', 'E', 'C'};
 constexpr std::size_t checksumAt = 68;
+constexpr std::size_t version1HeaderSize = 72;
 constexpr std::uint32_t untitledFlag = 1;
 constexpr std::uint32_t identityFlag = 2;
 
@@ -85,18 +86,23 @@ std::string encodeHead(const Copy &copy, std::string_view text)
     put64(head, static_cast<std::uint64_t>(copy.writtenMs));
     put32(head, static_cast<std::uint32_t>(copy.path.size()));
     put64(head, text.size());
+    std::string ctime;
+    put64(ctime, static_cast<std::uint64_t>(copy.identity.ctimeNs));
     std::uint32_t crc = crc32(0, head.data(), head.size());
+    crc = crc32(crc, ctime.data(), ctime.size());
     crc = crc32(crc, copy.path.data(), copy.path.size());
     crc = crc32(crc, text.data(), text.size());
     put32(head, crc);
+    head += ctime;
     head += copy.path;
     return head;
 }
 
 namespace {
 
-// Checks the copy in `bytes` and fills in all of it but the text.
-ReadError check(std::string_view bytes, Copy &c)
+// Checks the copy in `bytes` and fills in all of it but the text; `textAt`
+// gets where the text starts.
+ReadError check(std::string_view bytes, Copy &c, std::size_t &textAt)
 {
     if (bytes.empty())
         return ReadError::Empty;
@@ -104,20 +110,22 @@ ReadError check(std::string_view bytes, Copy &c)
     // already says it is no copy of ours.
     if (std::memcmp(bytes.data(), magic, std::min(bytes.size(), sizeof magic)) != 0)
         return ReadError::Damaged;
-    if (bytes.size() < headerSize)
+    if (bytes.size() < version1HeaderSize)
         return ReadError::Truncated;
     const auto *h = reinterpret_cast<const unsigned char *>(bytes.data());
+    const std::uint32_t version = load32(h + 8);
     const std::uint32_t flags = load32(h + 12);
     const std::uint32_t pathBytes = load32(h + 56);
     const std::uint64_t textBytes = load64(h + 60);
-    if (load32(h + 8) != formatVersion || (flags & ~(untitledFlag | identityFlag)) != 0 ||
+    if ((version != formatVersion && version != 1) || (flags & ~(untitledFlag | identityFlag)) != 0 ||
         pathBytes > maxPathBytes || textBytes > maxTextBytes)
         return ReadError::Damaged;
-    const std::uint64_t whole = headerSize + pathBytes + textBytes;
+    const std::size_t size = version == 1 ? version1HeaderSize : headerSize;
+    const std::uint64_t whole = size + pathBytes + textBytes;
     if (bytes.size() != whole)
         return bytes.size() < whole ? ReadError::Truncated : ReadError::Damaged;
     std::uint32_t crc = crc32(0, h, checksumAt);
-    crc = crc32(crc, h + headerSize, bytes.size() - headerSize);
+    crc = crc32(crc, h + version1HeaderSize, bytes.size() - version1HeaderSize);
     if (crc != load32(h + checksumAt))
         return ReadError::Damaged;
     c.untitled = flags & untitledFlag;
@@ -128,9 +136,12 @@ ReadError check(std::string_view bytes, Copy &c)
         c.identity.inode = load64(h + 24);
         c.identity.size = static_cast<qint64>(load64(h + 32));
         c.identity.mtimeNs = static_cast<qint64>(load64(h + 40));
+        if (version != 1)
+            c.identity.ctimeNs = static_cast<qint64>(load64(h + 72));
     }
     c.writtenMs = static_cast<std::int64_t>(load64(h + 48));
-    c.path.assign(bytes.substr(headerSize, pathBytes));
+    c.path.assign(bytes.substr(size, pathBytes));
+    textAt = size + pathBytes;
     return ReadError::None;
 }
 
@@ -139,9 +150,10 @@ ReadError check(std::string_view bytes, Copy &c)
 ReadResult decode(std::string_view bytes)
 {
     ReadResult r;
-    r.error = check(bytes, r.copy);
+    std::size_t textAt = 0;
+    r.error = check(bytes, r.copy, textAt);
     if (r.error == ReadError::None)
-        r.copy.text.assign(bytes.substr(headerSize + r.copy.path.size()));
+        r.copy.text.assign(bytes.substr(textAt));
     return r;
 }
 
@@ -165,10 +177,11 @@ ReadResult readFile(const QString &path)
         r.error = ReadError::Unreadable;
         return r;
     }
-    r.error = check(bytes, r.copy);
+    std::size_t textAt = 0;
+    r.error = check(bytes, r.copy, textAt);
     if (r.error == ReadError::None) {
         // The text stays where it was read: a large copy is never held twice.
-        bytes.erase(0, headerSize + r.copy.path.size());
+        bytes.erase(0, textAt);
         r.copy.text = std::move(bytes);
     }
     return r;

@@ -22,14 +22,23 @@ struct Copy {
     std::int64_t writtenMs = 0; // when the text was taken, ms since the epoch (UTC)
 };
 
+// What came of a copy handed to the writer (recoverywriter.h), or of its removal.
+struct Outcome {
+    enum Kind { Written, Failed, Removed } kind;
+    std::int64_t takenMs = 0; // Written and Failed: when the copy's text was taken
+};
+
 // The layout, all numbers little-endian:
 //   0  "KESTOREC"        8  format version      12 flags (1 untitled, 2 identity)
 //   16 device            24 inode               32 size
 //   40 mtime (ns)        48 time taken (ms)     56 path bytes (32 bit)
 //   60 text bytes        68 CRC-32 of everything else, path and text included
-//   72 the path, then the text
-inline constexpr std::size_t headerSize = 72;
-inline constexpr std::uint32_t formatVersion = 1;
+//   72 ctime (ns)        80 the path, then the text
+// Version 1, without the ctime, is still read (a copy an older run left):
+// its path starts at 72, and its file counts as changed since, so that the
+// first save of the text it gives back asks.
+inline constexpr std::size_t headerSize = 80;
+inline constexpr std::uint32_t formatVersion = 2;
 // Copies of texts larger than the program opens are never written or read.
 inline constexpr std::uint64_t maxTextBytes = std::uint64_t(1) << 30;
 inline constexpr std::uint32_t maxPathBytes = 1 << 16;

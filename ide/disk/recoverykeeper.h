@@ -9,7 +9,9 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace kesto {
 
@@ -27,9 +29,14 @@ public:
     RecoveryKeeper(const RecoveryKeeper &) = delete;
     RecoveryKeeper &operator=(const RecoveryKeeper &) = delete;
 
+    // `news` runs on the writer's thread whenever an outcome waits in
+    // takeOutcomes(); set before start().
+    void onNews(std::function<void()> news) { m_news = std::move(news); }
     // Takes this instance's lock in the program's folder and starts the
     // writer, the first time; false when there is no folder to write to.
     bool start();
+    // What came of the copies written and removed since the last call.
+    std::vector<recovery::Outcome> takeOutcomes();
     // Storage for the next copy's text (see recovery::Writer::takeBuffer()).
     std::string takeBuffer();
     void prepare(std::size_t bytes);
@@ -39,18 +46,28 @@ public:
     // The process is about to end: stops the writer, removes the copy and
     // the lock. Nothing is written afterwards.
     void finish();
+    // The process is about to end with the text unsaved: stops the writer
+    // and writes `copy` on this thread, for the next start to offer. Nothing
+    // is written afterwards. True when the copy is on disk.
+    bool writeLast(const recovery::Copy &copy);
 
     // Makes the most recent left-over copy this instance's own.
     bool claimLeftover();
     // Moves this instance's copy where it is never offered again; its new
     // name, or empty.
     QString setAside();
+    // Leaves this instance's copy over for the next start, which asks about
+    // it again; what this run writes from now on goes elsewhere.
+    bool giveBack();
     QString copyPath() const;
     // Returns once the copies handed over are written (tests and the bench).
     void waitIdle();
 
 private:
+    bool openStore();
+
     bool m_finished = false;
+    std::function<void()> m_news;
     std::unique_ptr<recovery::Store> m_store;
     std::unique_ptr<recovery::Writer> m_writer;
 };

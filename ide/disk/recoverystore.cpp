@@ -177,6 +177,13 @@ QString Store::setAside()
     return aside;
 }
 
+bool Store::giveBack()
+{
+    // A fresh id has no lock file: its copy is left over from the start.
+    const QString free = m_folder + u'/' + randomId() + QStringLiteral(".copy");
+    return ::rename(native(copyPath()).constData(), native(free).constData()) == 0;
+}
+
 void Store::removeCopy()
 {
     ::unlink(native(tempPath()).constData());
@@ -257,6 +264,12 @@ QString Store::setAside()
 {
     QString aside = m_folder + u'/' + m_id + QStringLiteral(".damaged");
     return QFile::rename(copyPath(), aside) ? aside : QString();
+}
+
+bool Store::giveBack()
+{
+    // A fresh id has no lock file: its copy is left over from the start.
+    return QFile::rename(copyPath(), m_folder + u'/' + randomId() + QStringLiteral(".copy"));
 }
 
 void Store::removeCopy()

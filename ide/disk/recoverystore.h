@@ -45,6 +45,10 @@ public:
     // Moves this instance's copy to a name that is never offered again;
     // returns that name, empty when it could not be moved.
     QString setAside();
+    // Gives this instance's copy up under a name no instance holds, so that
+    // it is left over again and the next start offers it; false when it
+    // could not be moved.
+    bool giveBack();
     void removeCopy();
 
 private:

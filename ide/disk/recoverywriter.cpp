@@ -28,8 +28,8 @@ constexpr std::size_t writeChunk = std::size_t(4) << 20;
 } // namespace
 #endif
 
-Writer::Writer(const QString &copyPath, const QString &tempPath, int lockFd)
-    : m_copyPath(copyPath), m_tempPath(tempPath), m_folder(QFileInfo(copyPath).path()), m_lockFd(lockFd),
+Writer::Writer(const QString &copyPath, const QString &tempPath, int lockFd, std::function<void()> news)
+    : m_copyPath(copyPath), m_tempPath(tempPath), m_lockFd(lockFd), m_news(std::move(news)),
       m_thread([this] { run(); })
 {}
 
@@ -110,6 +110,25 @@ void Writer::waitIdle()
     m_idle.wait(lock, [this] { return (m_job == Job::None && !m_busy) || !m_thread.joinable(); });
 }
 
+std::vector<Outcome> Writer::takeOutcomes()
+{
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_outcomes, {});
+}
+
+void Writer::tell(Outcome outcome)
+{
+    // A write cut short by abandon() says nothing: the process is ending.
+    if (m_abandoned)
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_outcomes.push_back(outcome);
+    }
+    if (m_news)
+        m_news();
+}
+
 void Writer::run()
 {
     using Clock = std::chrono::steady_clock;
@@ -151,8 +170,10 @@ void Writer::doJob(std::unique_lock<std::mutex> &lock)
         lock.unlock();
         if (job == Job::Remove) {
             removeCopy();
+            tell({Outcome::Removed});
         } else if (copy) {
-            writeCopy(*copy);
+            const bool written = writeCopyFile(m_copyPath, m_tempPath, *copy, &m_abandoned);
+            tell({written ? Outcome::Written : Outcome::Failed, copy->writtenMs});
             // The text's storage serves the next copy.
             storage = std::move(copy->text);
             storage.clear();
@@ -187,21 +208,22 @@ void Writer::makeSpare(std::unique_lock<std::mutex> &lock)
     m_idle.notify_all();
 }
 
-bool Writer::writeCopy(const Copy &copy)
+bool writeCopyFile(const QString &copyPath, [[maybe_unused]] const QString &tempPath, const Copy &copy,
+                   const std::atomic<bool> *abandoned)
 {
+    const auto givenUp = [abandoned] { return abandoned && abandoned->load(); };
     const std::string head = encodeHead(copy, copy.text);
 #ifdef Q_OS_UNIX
-    // Written beside the copy, synced, then renamed over it: a crash at any
-    // moment leaves the previous copy or this one, whole.
-    const QByteArray temp = native(m_tempPath);
+    // Written beside the copy, synced, then renamed over it.
+    const QByteArray temp = native(tempPath);
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, head, &m_abandoned) &&
-              writeAll(fd, copy.text, &m_abandoned) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, head, abandoned) &&
+              writeAll(fd, copy.text, abandoned) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (ok && !m_abandoned && ::rename(temp.constData(), native(m_copyPath).constData()) == 0) {
-        syncFolder(m_folder);
+    if (ok && !givenUp() && ::rename(temp.constData(), native(copyPath).constData()) == 0) {
+        syncFolder(QFileInfo(copyPath).path());
         return true;
     }
     ::unlink(temp.constData());
@@ -209,18 +231,18 @@ bool Writer::writeCopy(const Copy &copy)
 #else
     // QSaveFile writes beside the copy, and its commit flushes the new file
     // to the disk before it takes the old one's place.
-    QSaveFile file(m_copyPath);
+    QSaveFile file(copyPath);
     if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
         return false;
     for (std::string_view part : {std::string_view(head), std::string_view(copy.text)}) {
-        while (!part.empty() && !m_abandoned) {
+        while (!part.empty() && !givenUp()) {
             const std::size_t n = std::min(part.size(), writeChunk);
             if (file.write(part.data(), static_cast<qint64>(n)) != static_cast<qint64>(n))
                 return false;
             part.remove_prefix(n);
         }
     }
-    return !m_abandoned && file.commit();
+    return !givenUp() && file.commit();
 #endif
 }
 

@@ -8,18 +8,22 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kesto::recovery {
 
 class Writer {
 public:
     // Writes to `copyPath` through `tempPath` beside it; refreshes the time of
-    // the lock file open on `lockFd` now and then, to show it is alive.
-    Writer(const QString &copyPath, const QString &tempPath, int lockFd);
+    // the lock file open on `lockFd` now and then, to show it is alive. Calls
+    // `news` on its own thread after each outcome, which waits in
+    // takeOutcomes(); `news` must do no more than wake the thread that takes them.
+    Writer(const QString &copyPath, const QString &tempPath, int lockFd, std::function<void()> news = {});
     // Finishes what it was given, then ends.
     ~Writer();
     Writer(const Writer &) = delete;
@@ -40,6 +44,8 @@ public:
     void abandon();
     // Returns once everything handed over is done (tests and the bench).
     void waitIdle();
+    // The outcomes since the last call, oldest first. None after abandon().
+    std::vector<Outcome> takeOutcomes();
 
 private:
     enum class Job { None, Write, Remove };
@@ -49,11 +55,12 @@ private:
     void run();
     void doJob(std::unique_lock<std::mutex> &lock);
     void makeSpare(std::unique_lock<std::mutex> &lock);
-    bool writeCopy(const Copy &copy);
     void removeCopy();
+    void tell(Outcome outcome);
 
-    const QString m_copyPath, m_tempPath, m_folder;
+    const QString m_copyPath, m_tempPath;
     const int m_lockFd;
+    const std::function<void()> m_news;
     std::mutex m_mutex;
     std::condition_variable m_wake; // work handed over, or the end
     std::condition_variable m_idle; // a job finished
@@ -61,10 +68,18 @@ private:
     std::optional<Copy> m_copy; // for Job::Write
     std::string m_spare;        // see takeBuffer()
     std::size_t m_spareWanted = 0;
+    std::vector<Outcome> m_outcomes;
     bool m_busy = false;
     bool m_stop = false;
     std::atomic<bool> m_abandoned{false};
     std::thread m_thread; // last: starts once everything above exists
 };
+
+// Writes `copy` to `copyPath` through `tempPath` beside it: a crash at any
+// moment leaves the previous copy or this one, whole. Gives up as soon as
+// `abandoned` (when given) turns true. The writer's own way of writing, also
+// used on the window's thread when the process is about to end.
+bool writeCopyFile(const QString &copyPath, const QString &tempPath, const Copy &copy,
+                   const std::atomic<bool> *abandoned = nullptr);
 
 } // namespace kesto::recovery

@@ -279,7 +279,12 @@ Repair repairOne(const Record &r)
     if (!restored)
         return notRestored;
     backup.remove();
-    return {};
+    // The user may have gone on as if the save had been made.
+    if (r.quiet)
+        return {};
+    return {true,
+            QStringLiteral("Ostatni zapis pliku \"%1\" nie został dokończony; przywrócono poprzednią treść.")
+                .arg(shown(r.target))};
 }
 
 } // namespace

@@ -2,8 +2,11 @@
 # Nothing lost: the real program is killed with SIGKILL while its text is
 # unsaved (Polish letters, a lone CR and LF from a file another editor wrote,
 # characters beyond Windows-1250 pasted in), then started again. One question
-# comes up; Yes brings the text back byte for byte, read through Select all
-# and Copy, not through Save. Closing with No leaves no copy behind.
+# comes up; Escape leaves the copy for the next start, which asks again; Yes
+# brings the text back byte for byte, read through Select all and Copy, not
+# through Save. Then, a moment after more typing, it is ended by SIGTERM, and
+# later its X server is killed under it a second after typing: each time the
+# next start gives the text back. Closing with No leaves no copy behind.
 #
 #   scripts/e2e/recovery.sh PROGRAM OUT_DIR
 set -euo pipefail
@@ -18,14 +21,15 @@ mkdir -p "$cwd" "$T/src" "$T/run"
 chmod 700 "$T/run"
 printf '1\r\n' >"$cwd/kestoide.ini"
 
-pid=""
+pid="" xvfb_pid=""
 on_failure() {
     shot recovery-failure || true
     [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null || true
     echo "stage kept in $T; program output:" >&2
     cat "$T/program.log" >&2 || true
 }
-trap 'rc=$?; [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null; [[ $rc -eq 0 ]] && rm -rf "$T"' EXIT
+trap 'rc=$?; [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null; [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+      [[ $rc -eq 0 ]] && rm -rf "$T"' EXIT
 
 start_program() {
     cd "$cwd"
@@ -77,35 +81,101 @@ wait "$pid" 2>/dev/null || true
 pid=""
 log "killed with SIGKILL"
 
-# --- the next start ---------------------------------------------------------------
+# --- the next start: Escape decides nothing ---------------------------------------
 start_program
 question=$(wait_window '^KESTO IDE$')
 shot recovery-2-question
 focus "$question"
-key Return
+key Escape
 wait_window_gone "$question"
 main=$(wait_window '^KESTO IDE \[')
-wait_caption "$main" "KESTO IDE [$src] *"
-_another_question() { [[ -n $(window_named '^KESTO IDE$') ]]; }
-poll 1 _another_question && fail "a second question came up"
-log "ok: one question"
-shot recovery-3-restored
-
+wait_caption "$main" "KESTO IDE [noname.asm]"
+# Exit, with nothing to ask about.
 focus "$main"
-key ctrl+a ctrl+c
-_clipboard_is() { [[ $(xclip -selection clipboard -o -t UTF8_STRING 2>/dev/null | hex_of /dev/stdin) == "$1" ]]; }
-poll 5 _clipboard_is "$expected" ||
-    fail "text after recovery: got [$(xclip -selection clipboard -o -t UTF8_STRING | hex_of /dev/stdin)], expected [$expected]"
-log "ok: the editor holds the text byte for byte"
-
-# --- Exit, throwing the text away: nothing stays ----------------------------------
 key alt+e
 wait_popup >/dev/null
 key Left k
-prompt=$(wait_window '^KESTO IDE$')
-focus "$prompt"
-key alt+n
 wait_exit "$pid" 0
 pid=""
-expect_eq "files left in the program's folder" "$(ls -A "$copies")" ""
+log "ok: Escape keeps the copy"
+
+# --- and the start after it asks again -------------------------------------------
+_clipboard_is() { [[ $(xclip -selection clipboard -o -t UTF8_STRING 2>/dev/null | hex_of /dev/stdin) == "$1" ]]; }
+# Starts the program, answers Yes to its one question and checks, through
+# Select all and Copy, that the editor holds these bytes.
+restore() { # caption hex [screenshot]
+    start_program
+    local question
+    question=$(wait_window '^KESTO IDE$')
+    focus "$question"
+    key Return
+    wait_window_gone "$question"
+    main=$(wait_window '^KESTO IDE \[')
+    wait_caption "$main" "$1"
+    _another_question() { [[ -n $(window_named '^KESTO IDE$') ]]; }
+    poll 1 _another_question && fail "a second question came up"
+    log "ok: one question"
+    [[ -z ${3:-} ]] || shot "$3"
+    focus "$main"
+    key ctrl+a ctrl+c
+    poll 5 _clipboard_is "$2" ||
+        fail "text after recovery: got [$(xclip -selection clipboard -o -t UTF8_STRING | hex_of /dev/stdin)], expected [$2]"
+    log "ok: the editor holds the text byte for byte"
+}
+# Exit, throwing the text away: nothing stays.
+exit_discarding() {
+    focus "$main"
+    key alt+e
+    wait_popup >/dev/null
+    key Left k
+    local prompt
+    prompt=$(wait_window '^KESTO IDE$')
+    focus "$prompt"
+    key alt+n
+    wait_exit "$pid" 0
+    pid=""
+    expect_eq "files left in the program's folder" "$(ls -A "$copies")" ""
+}
+restore "KESTO IDE [$src] *" "$expected" recovery-3-restored
+
+# --- told to end (a logout, a shutdown, kill) a moment after typing ---------------
+key ctrl+End
+type_text "ąę!"
+more="$expected c4 85 c4 99 21"
+key ctrl+a ctrl+c
+poll 5 _clipboard_is "$more" || fail "the typing did not reach the editor"
+kill -TERM "$pid"
+wait_exit "$pid" 143
+pid=""
+log "ended by SIGTERM"
+restore "KESTO IDE [$src] *" "$more"
+exit_discarding
+
+# --- the display goes away a second after typing ----------------------------------
+# A private X server of its own, killed under the program.
+outer_display=$DISPLAY
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$T/display" 2>>"$T/xvfb.log" &
+xvfb_pid=$!
+_display_up() { [[ -s $T/display ]]; }
+poll 10 _display_up || fail "the private X server did not start"
+export DISPLAY=":$(cat "$T/display")"
+load_polish_keys
+start_program
+main=$(wait_window '^KESTO IDE \[')
+wait_caption "$main" "KESTO IDE [noname.asm]"
+focus "$main"
+type_text "zanik ekranu: zażółć"
+wait_caption "$main" "KESTO IDE [noname.asm] *"
+lost=$(printf 'zanik ekranu: zażółć' | hex_of /dev/stdin)
+expect_eq "copies before the display goes" "$(cd "$copies" && ls -A -- *.copy 2>/dev/null)" ""
+sleep 1
+kill "$xvfb_pid"
+wait "$xvfb_pid" 2>/dev/null || true
+xvfb_pid=""
+wait_exit "$pid" 1
+pid=""
+log "the display went away"
+export DISPLAY=$outer_display
+restore "KESTO IDE [noname.asm] *" "$lost" recovery-4-after-display-loss
+exit_discarding
 log "passed; screenshots in $E2E_OUT"

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string_view input(reinterpret_cast<const char *>(data), size);
 
     const recovery::ReadResult raw = recovery::decode(input);
-    if (raw.error == recovery::ReadError::None)
+    // A copy of the former format is read, then written in the current one.
+    if (raw.error == recovery::ReadError::None && input[8] == char(recovery::formatVersion))
         CHECK(recovery::encodeHead(raw.copy, raw.copy.text) + raw.copy.text == input);
 
     // The input as a copy: the path up to the first NUL, the text after it;
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (copy.path.size() > recovery::maxPathBytes)
         return 0;
     copy.untitled = size % 2;
-    copy.identity = {true, size, size * 7, static_cast<qint64>(size), static_cast<qint64>(size) << 20};
+    const auto n = static_cast<qint64>(size);
+    copy.identity = {true, size, size * 7, n, n << 20, n << 21};
     copy.writtenMs = static_cast<std::int64_t>(size) * 1000;
     const std::string whole = recovery::encodeHead(copy, copy.text) + copy.text;
 
