@@ -1,13 +1,13 @@
 #include "fileidentity.h"
 
+#include "fileio.h"
+
 #include <QFile>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
 #ifdef Q_OS_WIN
-#include <QDir>
-
 #include <io.h>
 #include <qt_windows.h> // windows.h without the min and max macros
 #endif
@@ -84,7 +84,7 @@ FileIdentity identityOf(const QString &path)
 {
     if (path.isEmpty() || path.contains(QChar(0)))
         return {};
-    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    const std::wstring name = fileio::longPath(path);
     // Reading the attributes needs no right to the content, and shares the
     // file with whoever has it open.
     const HANDLE h = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,

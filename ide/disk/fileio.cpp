@@ -1,6 +1,8 @@
 #include "fileio.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSysInfo>
 
@@ -28,6 +30,17 @@ constexpr std::size_t writeChunk = std::size_t(4) << 20;
 } // namespace
 
 QByteArray native(const QString &path) { return QFile::encodeName(path); }
+
+#ifdef Q_OS_WIN
+std::wstring longPath(const QString &path)
+{
+    QString p = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (!p.startsWith(QStringLiteral("\\\\?\\")))
+        p = p.startsWith(QStringLiteral("\\\\")) ? QStringLiteral("\\\\?\\UNC\\") + p.mid(2)
+                                                 : QStringLiteral("\\\\?\\") + p;
+    return p.toStdWString();
+}
+#endif
 
 QByteArray thisHost() { return QSysInfo::machineHostName().toUtf8(); }
 

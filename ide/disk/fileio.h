@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <string>
 #include <string_view>
 
 class QFile;
@@ -15,6 +16,13 @@ namespace kesto::fileio {
 
 // The path as the system's own calls take it.
 QByteArray native(const QString &path);
+
+#ifdef Q_OS_WIN
+// The path as the wide-character Win32 calls take it: absolute, with
+// backslashes, in the \\?\ form that lifts the limit of 259 characters (as
+// Qt's own file calls do).
+std::wstring longPath(const QString &path);
+#endif
 
 // This computer's name, as lock files and save records carry it.
 QByteArray thisHost();

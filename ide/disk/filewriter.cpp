@@ -335,17 +335,7 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
 
 #ifdef Q_OS_WIN
 
-// The path as the system's wide-character calls take it: absolute, with
-// backslashes, in the \\?\ form that lifts the limit of 259 characters (as
-// Qt's own file calls do).
-std::wstring wide(const QString &path)
-{
-    QString p = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    if (!p.startsWith(QStringLiteral("\\\\?\\")))
-        p = p.startsWith(QStringLiteral("\\\\")) ? QStringLiteral("\\\\?\\UNC\\") + p.mid(2)
-                                                 : QStringLiteral("\\\\?\\") + p;
-    return p.toStdWString();
-}
+std::wstring wide(const QString &path) { return longPath(path); }
 
 bool exists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
