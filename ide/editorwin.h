@@ -17,6 +17,7 @@ class QUrl;
 namespace kesto {
 
 class SourceEditor;
+struct ToolRequest;
 
 // Where the three controls go for a client area of the given size, in twips.
 struct ClientLayout {
@@ -129,6 +130,9 @@ private:
     void txtEditKeyUp();
     // The caption for the current path and changed mark.
     void writeCaption();
+    // Starts a lab tool as `request` asks; false, after the box that tells
+    // why (`missingText` when the file is not there), when it did not start.
+    bool startTool(const ToolRequest &request, const QString &missingText);
     // Open of a chosen path, past the question and the dialog.
     bool loadDocument(const QString &path);
     // Save to `path`: writes the text and makes it the document's file.

@@ -56,6 +56,7 @@ void TestChangeTracking::keysThatChangeNothingOnlyRefreshIndicator()
 void TestChangeTracking::editAfterCompileClearsCompiled()
 {
     WindowFixture f;
+    useToolsFolder(f, f.path(QStringLiteral("tools")));
     EditorWin &w = f.open();
     w.Skompiluj();
     QVERIFY(w.doc.docCompiled);
