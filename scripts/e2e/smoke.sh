@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts an installed kestoide under Xvfb and proves it works where it was put:
 # the window comes up, a stand-in ruderari.exe beside it is found (the program
-# looks for the tools in its own folder), and Exit ends it.
+# looks for the tools in its own folder) and runs in its terminal through the
+# installed helper, and Exit ends it.
 #
 #   scripts/e2e/smoke.sh INSTALLED_PROGRAM OUT_DIR
 #
@@ -46,6 +47,12 @@ key ctrl+m
 _compiled() { [[ -f $T/tools.log ]] && grep -qxF "$T|noname.asm" "$T/tools.log"; }
 poll 10 _compiled || fail "ruderari.exe beside $program was not started"
 log "ok: the assembler beside the installed program was started"
+term=$(wait_window '^Kompilacja pliku noname\.asm$')
+focus "$term"
+key Return
+wait_window_gone "$term"
+log "ok: its terminal closed on Enter"
+focus "$main"
 
 key alt+e
 wait_popup >/dev/null
