@@ -48,7 +48,8 @@ ToolHost findToolHost()
     // Debian's `wine` runs 32-bit programs through the loader that
     // wine32:i386 puts beside the 64-bit one.
     if (!host.wine.isEmpty())
-        host.wine32 = isExecutableFile(QFileInfo(host.wine).canonicalPath() + QStringLiteral("/../lib/wine/wine"));
+        host.wine32 =
+            isExecutableFile(QFileInfo(host.wine).canonicalPath() + QStringLiteral("/../lib/wine/wine"));
 #endif
     return host;
 }
@@ -79,7 +80,8 @@ ToolFile inspectToolFile(const QString &path)
                                                                          : ToolFile::Windows64;
 }
 
-ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request, [[maybe_unused]] const ToolHost &host)
+ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
+                          [[maybe_unused]] const ToolHost &host)
 {
     ToolLaunch launch;
     launch.toolPath = appDir + request.tool;

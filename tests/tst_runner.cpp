@@ -29,17 +29,25 @@ void TestRunner::saysHowToolEndedAndWaitsWhenAsked_data()
         << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"echo out; echo err >&2; exit 3"_s}
         << u"out\nerr\n\nNarzędzie zakończyło pracę z kodem 3."_s + enter << 3;
     *row("arguments reach the tool as they are")
-        << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"printf '[%s]' \"$@\"; exit 1"_s, u"x"_s,
-                       u"a b"_s, u"$(id)"_s, u"\"q\""_s}
+        << QStringList{u"--on-failure"_s,
+                       u"--"_s,
+                       sh,
+                       u"-c"_s,
+                       u"printf '[%s]' \"$@\"; exit 1"_s,
+                       u"x"_s,
+                       u"a b"_s,
+                       u"$(id)"_s,
+                       u"\"q\""_s}
         << u"[a b][$(id)][\"q\"]\nNarzędzie zakończyło pracę z kodem 1."_s + enter << 1;
-    *row("killed by a signal")
-        << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"kill -SEGV $$"_s}
-        << u"\nNarzędzie zostało przerwane (sygnał 11, SIGSEGV)."_s + enter << 128 + 11;
-    *row("no such tool") << QStringList{u"--on-failure"_s, u"--"_s, u"/nie/ma/narzędzia"_s}
-                         << u"\nNie można uruchomić narzędzia: brak pliku \"/nie/ma/narzędzia\" albo programu, "
-                            u"który ma go wykonać."_s +
-                                enter
-                         << 127;
+    *row("killed by a signal") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"kill -SEGV $$"_s}
+                               << u"\nNarzędzie zostało przerwane (sygnał 11, SIGSEGV)."_s + enter
+                               << 128 + 11;
+    *row("no such tool")
+        << QStringList{u"--on-failure"_s, u"--"_s, u"/nie/ma/narzędzia"_s}
+        << u"\nNie można uruchomić narzędzia: brak pliku \"/nie/ma/narzędzia\" albo programu, "
+           u"który ma go wykonać."_s +
+               enter
+        << 127;
 }
 
 void TestRunner::saysHowToolEndedAndWaitsWhenAsked()

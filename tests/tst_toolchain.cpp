@@ -368,7 +368,7 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
                                  u" został usunięty lub przeniesiony po ostatnim otwarciu lub zapisie."
                                  u"\r\r\nCzy mimo to zapisać plik?"_s,
                              u"Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."_s},
-                            f.win->Text1->text()};
+                            u"Nie zapisano: brak katalogu"_s};
         },
         // The assembler would not start.
         [](WindowFixture &f) {

@@ -22,7 +22,7 @@ namespace kesto::runner {
 template <typename Char> struct Request {
     bool waitAlways = false;
     bool throughWine = false;
-    std::vector<std::size_t> pathArguments; // 1-based, among the tool's arguments
+    std::vector<std::size_t> pathArguments;       // 1-based, among the tool's arguments
     std::vector<std::basic_string<Char>> command; // the tool, then its arguments
 };
 

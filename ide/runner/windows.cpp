@@ -46,8 +46,8 @@ std::wstring wide(const std::string &utf8)
 
 std::string utf8(const std::wstring &text)
 {
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
