@@ -134,8 +134,9 @@ done
 wait_caption "$main" "KESTO IDE [noname.asm] *"
 a11y_on && wait_a11y_text "line indicator" "$line_field" "Linia ${#program[@]}"
 # The editing control's own keys are gone: duplicate, cut and swap lines,
-# upper case, undo. The saved bytes below show that none of them acted.
-key ctrl+d ctrl+l ctrl+t ctrl+shift+u alt+BackSpace
+# upper case. Alt+Backspace undoes, as in the plain text box: here the
+# Backspace before it. The saved bytes below show that nothing else acted.
+key ctrl+d ctrl+l ctrl+t ctrl+shift+u BackSpace alt+BackSpace
 
 key ctrl+s
 dialog=$(wait_window '^Zachowaj jako$')

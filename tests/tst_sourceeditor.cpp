@@ -111,17 +111,39 @@ void TestSourceEditor::keysEditOnlyAsInPlainTextBox_data()
     row("Shift+Up, Shift+Tab", QStringLiteral("aXd\r\nef"));
     row("Shift+Tab", untouched);
     row("Ctrl+Tab", untouched);
+    // Alt+Backspace undoes, as in the plain text box; with nothing to undo
+    // (the text was loaded), it does nothing.
+    row("Del, Alt+Backspace", QStringLiteral("ab\r\ncdX\r\nef"));
+    row("Alt+Backspace", untouched);
     // The control's own keys that are gone: each leaves text and caret alone.
-    for (const char *keys : {"Ctrl+D",         "Ctrl+L",        "Ctrl+Shift+L",
-                             "Ctrl+T",         "Ctrl+Shift+T",  "Ctrl+U",
-                             "Ctrl+Shift+U",   "Alt+Backspace", "Ctrl+Z",
-                             "Ctrl+Y",         "Ctrl+Shift+Z",  "Ins",
-                             "Alt+Shift+Down", "Alt+Shift+Up",  "Alt+Shift+Left",
-                             "Alt+D",          "Alt+Shift+D",   "Ctrl+1",
-                             "Ctrl+Backspace", "Ctrl+Del",      "Ctrl+Shift+Backspace",
-                             "Ctrl+Shift+Del", "Esc",           "Ctrl+Return",
-                             "Alt+Home",       "Alt+End",       "Ctrl+[",
-                             "Ctrl+]",         "Ctrl+/"})
+    for (const char *keys : {"Ctrl+D",
+                             "Ctrl+L",
+                             "Ctrl+Shift+L",
+                             "Ctrl+T",
+                             "Ctrl+Shift+T",
+                             "Ctrl+U",
+                             "Ctrl+Shift+U",
+                             "Ctrl+Z",
+                             "Ctrl+Y",
+                             "Ctrl+Shift+Z",
+                             "Ins",
+                             "Alt+Shift+Down",
+                             "Alt+Shift+Up",
+                             "Alt+Shift+Left",
+                             "Alt+D",
+                             "Alt+Shift+D",
+                             "Ctrl+1",
+                             "Ctrl+Backspace",
+                             "Ctrl+Del",
+                             "Ctrl+Shift+Backspace",
+                             "Ctrl+Shift+Del",
+                             "Esc",
+                             "Ctrl+Return",
+                             "Alt+Home",
+                             "Alt+End",
+                             "Ctrl+[",
+                             "Ctrl+]",
+                             "Ctrl+/"})
         row(keys, untouched);
 }
 
