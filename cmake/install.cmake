@@ -14,8 +14,12 @@ include(GNUInstallDirs)
 set(KESTO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 
 install(TARGETS kestoide kestoide-run RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kestoide)
-install(FILES ${KESTO_PACKAGING_DIR}/kestoide.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT kestoide)
+# The desktop entry names the installed program (cmake/desktopentry.cmake).
+install(CODE "set(KESTO_DESKTOP_SOURCE \"${KESTO_PACKAGING_DIR}/kestoide.desktop\")
+              set(KESTO_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+              set(KESTO_DATADIR \"${CMAKE_INSTALL_DATADIR}\")"
+        COMPONENT kestoide)
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/desktopentry.cmake COMPONENT kestoide)
 install(FILES ${KESTO_PACKAGING_DIR}/kestoide.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT kestoide)
 install(FILES ${KESTO_PACKAGING_DIR}/io.github.kestoide.metainfo.xml

@@ -114,3 +114,18 @@ ok "kestoide --version without a display: ${version%%$'\n'*}"
 
 bash "$here/smoke.sh" "$root/usr/bin/kestoide" "$out"
 ok "the unpacked program starts and finds its tools in /usr/bin's place"
+
+# make install into a prefix that is not on PATH, with a blank and a Polish
+# letter in it: the entry names the program by its full path, and a start
+# through the entry, as a double-click does it, finds it.
+prefix_root=$(mktemp -d /tmp/kestoide-prefix.XXXXXX)
+trap 'rm -rf "$root" "$samples" "$prefix_root"' EXIT
+prefix="$prefix_root/mój program"
+cmake --install "$(dirname "$deb")" --component kestoide --prefix "$prefix" >/dev/null
+prefix_entry="$prefix/share/applications/kestoide.desktop"
+grep -qxF "Exec=\"$prefix/bin/kestoide\" %f" "$prefix_entry" ||
+    fail "the entry of make install PREFIX=\"$prefix\" reads [$(grep ^Exec= "$prefix_entry")]"
+desktop-file-validate "$prefix_entry"
+ok "make install PREFIX=...: the entry names $prefix/bin/kestoide"
+SMOKE_ENTRY="$prefix_entry" bash "$here/smoke.sh" "$prefix/bin/kestoide" "$out/prefix"
+ok "started through its entry, with PATH=/usr/bin:/bin, it works"
