@@ -12,7 +12,11 @@ BENCH_NICE ?=
 BENCH_XVFB = $(if $(BENCH_NICE),nice -n $(BENCH_NICE) )xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp"
 BENCH_WINDOW = $(BENCH_XVFB) ./$(BUILD)/bench/realwindow $(BUILD)/ide/kestoide --runs $(BENCH_RUNS)
 
-.PHONY: bench bench-window bench-deps
+.PHONY: bench bench-window bench-deps bench-build
+
+# The benchmarks are left out of `make run` and `make test`.
+bench-build: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target kestoide kestoide-run kestobench bench_child realwindow
 
 # SciTE and the XTEST headers come first: bench/realwindow is built only where
 # the headers are.
@@ -20,10 +24,10 @@ bench-deps:
 	@bash scripts/install-deps $(BENCH_DEPS)
 
 bench: bench-deps
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory bench-build
 	$(BENCH_XVFB) ./$(BUILD)/bench/kestobench
 	$(BENCH_WINDOW)
 
 bench-window: bench-deps
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory bench-build
 	$(BENCH_WINDOW)
