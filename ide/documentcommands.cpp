@@ -85,6 +85,21 @@ void EditorWin::openFile(const QString &path)
     loadDocument(path);
 }
 
+void EditorWin::openOrStartFile(const QString &path)
+{
+    const QFileInfo info(path);
+    // A dangling link is no new file: the reader says what is wrong with it.
+    if (info.exists() || info.isSymLink() || !QFileInfo(info.absolutePath()).isDir())
+        return openFile(path);
+    if (doc.docChanged && !maybeSave())
+        return;
+    txtEdit->setText(QString());
+    adoptFile(path, false);
+    diskFile = {}; // no file there yet: the first Save asks nothing
+    doc.docCompiled = false;
+    setStatus(QStringLiteral("Nowy plik: \"") + path + u'"');
+}
+
 bool EditorWin::loadDocument(const QString &path)
 {
     FileIdentity opened;

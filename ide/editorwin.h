@@ -98,6 +98,10 @@ public:
     // Opens `path` as Open opens a chosen file, unsaved-changes question
     // first: for a file named on the command line or dropped on the window.
     void openFile(const QString &path);
+    // The same for a file named on the command line; one that does not
+    // exist yet, in a folder that does, starts as an empty document of that
+    // name, which the first Save writes.
+    void openOrStartFile(const QString &path);
     // What runs once the window is shown: the text an interrupted run left
     // unsaved is offered back, then a file named on the command line (empty
     // for none) opens.
@@ -124,6 +128,8 @@ private:
     void openDroppedFile(const QUrl &url);
     void createActions();
     void layoutClient();
+    // `wanted`, made smaller where the screen has less room for the window and its frame.
+    QSize fittedToScreen(QSize wanted) const;
     void startUp();
     void selectPort(int n);
     void txtEditChange();

@@ -385,6 +385,9 @@ void TestDocumentCommands::infoSummarisesDocument()
     const QString title = w.windowTitle();
     w.mnuInf();
     QCOMPARE(w.Text1->text(), shown);
+    // The field may be too narrow for it: the whole is its tooltip and what a reader reads.
+    QCOMPARE(w.Text1->toolTip(), shown);
+    QCOMPARE(w.Text1->accessibleDescription(), shown);
     QCOMPARE(w.Text2->text(), QStringLiteral("Linia ") + QString::number(1 + w.txtEdit->breakCount()));
     QCOMPARE(w.txtEdit->text(), text);
     QCOMPARE(w.doc.docChanged, edited);

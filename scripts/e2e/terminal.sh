@@ -5,7 +5,8 @@
 # terminal is minimised; a tool that fails keeps its terminal, with what it
 # printed and how it ended, until Enter. When Wine and MinGW are installed, a
 # real Windows stand-in, cross-built here, runs through Wine and gets the
-# source as a Windows path.
+# source as a Windows path. Last, the window started at scale factor 2 fits
+# the screen, its status line included.
 #
 #   scripts/e2e/terminal.sh PROGRAM OUT_DIR
 #
@@ -192,6 +193,27 @@ else
     log "Wine or MinGW is not installed: the Windows stand-in is left out"
 fi
 
+activate "$main"
+key alt+e
+wait_popup >/dev/null
+key Left k
+wait_exit "$pid" 0
+pid=""
+
+# --- a small screen: scale factor 2 leaves 512 by 384 points of 1024 by 768 --------
+log "starting $app/kestoide at scale factor 2"
+QT_SCALE_FACTOR=2 XDG_STATE_HOME="$T/state" XDG_RUNTIME_DIR="$T/run" \
+    "$app/kestoide" >"$T/program.log" 2>&1 &
+pid=$!
+main=$(wait_window '^KESTO IDE \[')
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+bottom_frame=$(xprop -id "$main" _NET_FRAME_EXTENTS | awk -F', ' '{ print $NF }')
+screen_height=$(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[2] }')
+(( Y + HEIGHT + ${bottom_frame:-0} <= screen_height )) ||
+    fail "the window reaches below the screen: top $Y, height $HEIGHT, screen $screen_height"
+log "ok: at scale factor 2 the window, its status line at its foot, ends at $((Y + HEIGHT)) of $screen_height"
+shot 15-scale-factor-2
 activate "$main"
 key alt+e
 wait_popup >/dev/null
