@@ -214,6 +214,7 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
                    static_cast<std::size_t>(head.size()));
     }
     if (loaded) {
+        const std::size_t guess = expectedUtf8(start, file.size());
         // The file belongs to the reader thread from the moment it starts.
         // While it looks at the whole file, the editor makes its buffer.
         SpareBuffers spares;
@@ -225,7 +226,7 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
                 spares.give(std::move(chunk.utf8));
                 return reader.next(chunk);
             },
-            expectedUtf8(start, file.size()));
+            guess);
     }
     if (!loaded) {
         told.failure = whyNotOpened(path, error);

@@ -370,12 +370,23 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
                              u"Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."_s},
                             u"Nie zapisano: brak katalogu"_s};
         },
-        // The assembler would not start.
+        // The assembler is missing.
         [](WindowFixture &f) {
-            f.platform.failStarts = true;
             f.platform.answer(Button::Ok);
             f.platform.answer(Button::Ok);
             return Expected{{runQuestion(noname), noAssembler}, u"Kompilacja pliku \"noname.asm\""_s};
+        },
+        // It is there, but the system would not start its terminal.
+        [](WindowFixture &f) {
+            const QString tools = useRecordingTools(f, f.path(u"tools"_s));
+            f.win->doc.appDir = tools + u'/';
+            f.platform.failStarts = true;
+            f.platform.answer(Button::Ok);
+            f.platform.answer(Button::Ok);
+            return Expected{{runQuestion(noname), u"Nie można uruchomić pliku \""_s + tools +
+                                                      u"/ruderari.exe\": system nie uruchomił programu "_s +
+                                                      findToolHost().terminal},
+                            u"Kompilacja pliku \"noname.asm\""_s};
         }};
     for (const auto &setUp : arrange) {
         WindowFixture f;
