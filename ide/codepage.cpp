@@ -360,7 +360,7 @@ __attribute__((target("avx2"))) SourceScanner::Counts countAvx2(const unsigned c
     while (i + 32 <= count) {
         // Byte-wide counters, summed up before they could overflow.
         __m256i high = zero, three = zero;
-        for (const std::size_t end = std::min(count, i + 32 * 255); i + 32 <= end; i += 32) {
+        for (const std::size_t end = std::min(count, i + std::size_t(32 * 255)); i + 32 <= end; i += 32) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + i));
             if (_mm256_movemask_epi8(v) == 0)
                 continue;

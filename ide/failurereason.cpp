@@ -80,7 +80,7 @@ QString reason(const QString &path, int error, bool saving)
     default: break;
     }
 #endif
-    if (const QString known = fromState(path, error, saving); !known.isEmpty())
+    if (QString known = fromState(path, error, saving); !known.isEmpty())
         return known;
 #ifdef Q_OS_UNIX
     if (error == EACCES || error == EPERM)

@@ -24,7 +24,7 @@ using codepage::SourceScanner;
 // How much of a file's start is looked at before it is read: NUL bytes
 // there make it look like no text, and its letters tell how long its text
 // will be.
-constexpr qint64 headBytes = 64 * 1024;
+constexpr qint64 headBytes = qint64(64) << 10;
 
 void decodeChunk(const unsigned char *raw, std::size_t n, SourceEncoding encoding, TextChunk &out)
 {
@@ -151,9 +151,9 @@ std::size_t expectedUtf8(const SourceScanner &start, qint64 size)
     const std::size_t seen = start.bytesSeen();
     if (seen >= n)
         return start.utf8Size();
-    const std::size_t expected =
-        start.looksLikeUtf8() ? n : n + static_cast<std::size_t>(double(start.utf8Size() - seen) * n / seen);
-    return expected + n / 64;
+    // The extra bytes per byte of the start, in 1/1024ths, carried over to the whole.
+    const std::size_t extraIn1024 = (start.utf8Size() - seen) * 1024 / seen;
+    return (start.looksLikeUtf8() ? n : n + n / 1024 * extraIn1024) + n / 64;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "runner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -33,10 +34,9 @@ std::string whyNot(int error, const std::string &path)
 // `output` (when not -1) as its standard output.
 int spawn(const std::vector<std::string> &argv, bool search, int output, pid_t &pid)
 {
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
+    std::vector<char *> args(argv.size() + 1, nullptr);
+    std::transform(argv.begin(), argv.end(), args.begin(),
+                   [](const std::string &a) { return const_cast<char *>(a.c_str()); });
     posix_spawnattr_t attr;
     posix_spawn_file_actions_t actions;
     posix_spawnattr_init(&attr);
