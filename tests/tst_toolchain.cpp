@@ -63,13 +63,8 @@ QStringList toolCommand(const StartedProcess &p) { return p.arguments.mid(p.argu
 // "PE\0\0" and the machine there.
 QByteArray windowsProgram(quint16 machine)
 {
-    QByteArray bytes(0x48, '\0');
-    bytes.replace(0, 2, "MZ");
-    bytes[0x3C] = 0x40;
-    bytes.replace(0x40, 4, QByteArray("PE\0\0", 4));
-    bytes[0x44] = char(machine & 0xFF);
-    bytes[0x45] = char(machine >> 8);
-    return bytes;
+    return "MZ" + QByteArray(0x3A, '\0') + QByteArray("\x40\0\0\0PE\0\0", 8) + char(machine & 0xFF) +
+           char(machine >> 8);
 }
 
 } // namespace
@@ -82,6 +77,8 @@ private slots:
     void initTestCase();
     void launchRunsHelperInTerminal_data();
     void launchRunsHelperInTerminal();
+    void helperSaysHowFailedToolEnded_data();
+    void helperSaysHowFailedToolEnded();
     void toolsGetExactArgumentsWithoutShell_data();
     void toolsGetExactArgumentsWithoutShell();
     void toolThatCannotStartShowsItsBoxAndKeepsState();
@@ -179,6 +176,50 @@ void TestToolchain::launchRunsHelperInTerminal()
     QCOMPARE(launch.outcome, reason.isEmpty() ? ToolLaunch::Start : ToolLaunch::CannotStart);
     QCOMPARE(launch.program, reason.isEmpty() ? host.terminal : QString());
     QCOMPARE(launch.arguments.join(u'|').replace(app.path(), u"/app"_s), arguments.join(u'|'));
+}
+
+// kestoide-run on its own: what it says at the end of a failed tool, and its
+// exit status. (How it waits in a terminal is checked by make e2e.)
+void TestToolchain::helperSaysHowFailedToolEnded_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output"); // all of it; the tool's own lines come first
+    QTest::addColumn<int>("status");
+    const QString enter = u" Naciśnij Enter, aby zamknąć okno.\n"_s;
+    const QString sh = u"/bin/sh"_s;
+    const auto row = [](const char *name) { return &QTest::newRow(name); };
+    *row("run, failure: waits, output kept")
+        << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"echo out; echo err >&2; exit 3"_s}
+        << u"out\nerr\n\nNarzędzie zakończyło pracę z kodem 3."_s + enter << 3;
+    *row("killed by a signal") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"kill -SEGV $$"_s}
+                               << u"\nNarzędzie zostało przerwane (sygnał 11, SIGSEGV)."_s + enter
+                               << 128 + 11;
+    *row("no such tool")
+        << QStringList{u"--on-failure"_s, u"--"_s, u"/nie/ma/narzędzia"_s}
+        << u"\nNie można uruchomić narzędzia: brak pliku \"/nie/ma/narzędzia\" albo programu, "
+           u"który ma go wykonać."_s +
+               enter
+        << 127;
+}
+
+void TestToolchain::helperSaysHowFailedToolEnded()
+{
+#ifdef Q_OS_WIN
+    QSKIP("The cases run POSIX shell commands.");
+#endif
+    QFETCH(QStringList, arguments);
+    QProcess helper;
+    helper.setProcessChannelMode(QProcess::MergedChannels);
+    helper.start(QStringLiteral(KESTO_RUNNER), arguments);
+    QVERIFY(helper.waitForStarted());
+    // Enter is there already: a helper that waits reads it, one that does
+    // not never looks.
+    helper.write("\n");
+    helper.closeWriteChannel();
+    QVERIFY(helper.waitForFinished(10000));
+    QTEST(QString::fromUtf8(helper.readAll()), "output");
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QTEST(helper.exitCode(), "status");
 }
 
 void TestToolchain::toolsGetExactArgumentsWithoutShell_data()
@@ -375,18 +416,6 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
             f.platform.answer(Button::Ok);
             f.platform.answer(Button::Ok);
             return Expected{{runQuestion(noname), noAssembler}, u"Kompilacja pliku \"noname.asm\""_s};
-        },
-        // It is there, but the system would not start its terminal.
-        [](WindowFixture &f) {
-            const QString tools = useRecordingTools(f, f.path(u"tools"_s));
-            f.win->doc.appDir = tools + u'/';
-            f.platform.failStarts = true;
-            f.platform.answer(Button::Ok);
-            f.platform.answer(Button::Ok);
-            return Expected{{runQuestion(noname), u"Nie można uruchomić pliku \""_s + tools +
-                                                      u"/ruderari.exe\": system nie uruchomił programu "_s +
-                                                      findToolHost().terminal},
-                            u"Kompilacja pliku \"noname.asm\""_s};
         }};
     for (const auto &setUp : arrange) {
         WindowFixture f;
