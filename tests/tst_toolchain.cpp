@@ -411,11 +411,17 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
                              u"Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."_s},
                             u"Nie zapisano: brak katalogu"_s};
         },
-        // The assembler is missing.
+        // The assembler would not start: it is there, its terminal is not.
         [](WindowFixture &f) {
+            const QString assembler = useRecordingTools(f, f.path(u"tools"_s)) + u"/ruderari.exe"_s;
+            f.win->doc.appDir = f.path(u"tools/"_s);
+            f.platform.failStarts = true;
             f.platform.answer(Button::Ok);
             f.platform.answer(Button::Ok);
-            return Expected{{runQuestion(noname), noAssembler}, u"Kompilacja pliku \"noname.asm\""_s};
+            return Expected{{runQuestion(noname), u"Nie można uruchomić pliku \""_s + assembler +
+                                                      u"\": system nie uruchomił programu "_s +
+                                                      findToolHost().terminal},
+                            u"Kompilacja pliku \"noname.asm\""_s};
         }};
     for (const auto &setUp : arrange) {
         WindowFixture f;
