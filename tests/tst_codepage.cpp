@@ -40,9 +40,8 @@ QString readAs(const QByteArray &file, codepage::SourceEncoding &encoding)
 }
 } // namespace
 
-// Beside ó in its Windows-1250 byte (F3) every byte reads as Windows-1250,
-// unless it is a code-page-852 letter, which makes the file a DOS one; beside
-// ę in its 852 byte (A9) every byte reads as today, through the letter table.
+// Beside Windows-1250's ó (F3) every byte reads as Windows-1250, unless it is a
+// code-page-852 letter; beside 852's ę (A9) every byte reads through the table.
 void TestCodepage::everyByteBesideALetterOfEachKind_data()
 {
     QTest::addColumn<int>("byte");

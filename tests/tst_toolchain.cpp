@@ -59,8 +59,7 @@ QString useRecordingTools(WindowFixture &f, const QString &folder)
 // The tool's own command line in a started helper: what follows "--".
 QStringList toolCommand(const StartedProcess &p) { return p.arguments.mid(p.arguments.indexOf(u"--"_s) + 1); }
 
-// The start of a Windows program: "MZ", the PE header's offset at 0x3C,
-// "PE\0\0" and the machine there.
+// The start of a Windows program: "MZ", at 0x3C where "PE\0\0" and the machine are.
 QByteArray windowsProgram(quint16 machine)
 {
     return "MZ" + QByteArray(0x3A, '\0') + QByteArray("\x40\0\0\0PE\0\0", 8) + char(machine & 0xFF) +
@@ -89,9 +88,8 @@ private slots:
     void windowsToolsRunThroughWineWithWindowsPaths();
 };
 
-// Stand-ins first on PATH: an xterm that runs its -e command without a
-// window, and a Wine that records what it was asked to run, with a winepath
-// that turns /a/b into Z:\a\b.
+// Stand-ins on PATH: an xterm that runs its -e command windowless, a Wine that
+// records what it runs, a winepath that turns /a/b into Z:\a\b.
 void TestToolchain::initTestCase()
 {
     static QTemporaryDir bin;

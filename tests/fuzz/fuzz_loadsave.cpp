@@ -83,18 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString path = workDir->filePath(QStringLiteral("prog.asm"));
     writeRaw(path, in);
 
-    // A file read as plain Windows-1250 is written back byte for byte, with
-    // CR LF added unless it ends in a line break. (How each byte reads is
-    // fuzz_codec's business.)
+    // Read as plain Windows-1250, a file is written back byte for byte (CR LF
+    // added unless it ends in a break); each byte's reading is fuzz_codec's business.
     codepage::SourceEncoding encoding{};
     const std::string first = openThenSave(path, &encoding);
     if (encoding == codepage::SourceEncoding::Cp1250)
         CHECK(first == std::string(in) + (in.back() == '\r' || in.back() == '\n' ? "" : "\r\n"));
 
-    // Saves that read as plain Windows-1250 come back as they were written.
-    // Others settle: a round read byte by byte keeps the length and can only
-    // turn Ą and Ź and the 852 letters into Windows-1250 ones, a round read
-    // as UTF-8 shortens the file.
+    // Saves read as plain Windows-1250 come back as written; others settle: a
+    // round read byte by byte keeps the length, one read as UTF-8 shortens it.
     std::string previous = first;
     for (std::size_t round = 0;; ++round) {
         CHECK(round <= previous.size() + 4);
