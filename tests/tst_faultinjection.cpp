@@ -52,6 +52,10 @@ public:
         m_mounted = ::mount("tmpfs", native(m_path).constData(), "tmpfs", MS_NOSUID, "size=64k") == 0;
         return m_mounted;
     }
+    bool makeReadOnly() const
+    {
+        return ::mount("tmpfs", native(m_path).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
     // Fills it to the last block.
     bool fill() const
     {
@@ -191,20 +195,31 @@ private:
     struct rlimit m_limit {};
     bool m_limited = false;
     QString m_immutable;
+
+public:
+    // The same copy, its file system mounted read-only.
+    std::optional<QString> onReadOnlyDisk()
+    {
+        const std::optional<QString> copy = onSmallDisk();
+        return copy && m_disk.makeReadOnly() ? copy : std::nullopt;
+    }
 };
 
 // Saves a text too large for the small disk to `target`, which the writer
 // must refuse: one report, and every entry of the scene as it was, down to
 // its inode; no backup or record of an unfinished save left behind.
-void expectSaveRefused(const QString &target, Scene &scene)
+// `why` is what the status line then says of it.
+void expectSaveRefused(const QString &target, Scene &scene, const QString &why)
 {
     const QMap<QString, QByteArray> before = snapshot(scene.dir.path());
     SourceEditor editor;
     editor.setText(QString(100'000, u'n'));
     ScriptedPlatform platform;
-    const bool saved = modZapisz::SaveSourceFile(target, editor, platform, nullptr);
+    QString failure;
+    const bool saved = modZapisz::SaveSourceFile(target, editor, platform, nullptr, nullptr, &failure);
     scene.liftFileSizeLimit();
     QVERIFY(!saved);
+    QCOMPARE(failure, why);
     QCOMPARE(snapshot(scene.dir.path()), before);
     QCOMPARE(stateFiles(), QStringList());
     QCOMPARE(platform.boxes.size(), 1);
@@ -234,50 +249,65 @@ void TestFaultInjection::refusedSaveLeavesEveryFileAsItWas()
     // where this system cannot make it so. A read-only or immutable file is
     // refused even to root, as on the systems the program was made for.
     using Made = std::optional<QString>;
-    const std::pair<const char *, std::function<Made(Scene &)>> refusals[] = {
-        {"missing folder", [](Scene &s) { return s.path(QStringLiteral("nowhere/x.asm")); }},
-        {"a directory", [](Scene &s) { return s.path(QStringLiteral("sub")); }},
-        {"empty name", [](Scene &) { return QStringLiteral(""); }},
+    const QString readOnly = QStringLiteral("plik tylko do odczytu"),
+                  full = QStringLiteral("brak miejsca na dysku");
+    const QString tooLarge = QStringLiteral("plik jest za duży"),
+                  notRegular = QStringLiteral("to nie jest zwykły plik");
+    const std::tuple<const char *, std::function<Made(Scene &)>, QString> refusals[] = {
+        {"missing folder", [](Scene &s) { return s.path(QStringLiteral("nowhere/x.asm")); },
+         QStringLiteral("brak katalogu")},
+        {"a directory", [](Scene &s) { return s.path(QStringLiteral("sub")); }, qt_error_string(EISDIR)},
+        {"empty name", [](Scene &) { return QStringLiteral(""); }, qt_error_string(EINVAL)},
         // Cut at the NUL, the name would be the file's own.
-        {"NUL after the file's name", [](Scene &s) { return s.file + QString::fromUtf16(u"\0x.asm", 6); }},
-        {"name too long", [](Scene &s) { return s.path(QString(300, u'n')); }},
+        {"NUL after the file's name", [](Scene &s) { return s.file + QString::fromUtf16(u"\0x.asm", 6); },
+         qt_error_string(EINVAL)},
+        {"name too long", [](Scene &s) { return s.path(QString(300, u'n')); }, qt_error_string(ENAMETOOLONG)},
         {"read-only file",
          [](Scene &s) {
              QFile::setPermissions(s.file, QFileDevice::ReadOwner | QFileDevice::ReadOther);
              return s.file;
-         }},
-        {"immutable file", [](Scene &s) { return s.makeImmutable(s.file) ? Made(s.file) : std::nullopt; }},
+         },
+         readOnly},
+        {"immutable file", [](Scene &s) { return s.makeImmutable(s.file) ? Made(s.file) : std::nullopt; },
+         readOnly},
         {"FIFO",
          [](Scene &s) {
              const QString fifo = s.path(QStringLiteral("fifo.asm"));
              return ::mkfifo(native(fifo).constData(), 0644) == 0 ? Made(fifo) : std::nullopt;
-         }},
+         },
+         notRegular},
         // As root even /dev/null would be replaced by a plain file.
         {"device",
          [](Scene &s) {
              const QString device = s.path(QStringLiteral("device.asm"));
              return ::mknod(native(device).constData(), S_IFCHR | 0644, makedev(1, 3)) == 0 ? Made(device)
                                                                                             : std::nullopt;
-         }},
-        {"file size limit", [](Scene &s) { return s.limitFileSize() ? Made(s.file) : std::nullopt; }},
+         },
+         notRegular},
+        {"file size limit", [](Scene &s) { return s.limitFileSize() ? Made(s.file) : std::nullopt; },
+         tooLarge},
         {"file size limit, in place",
-         [](Scene &s) { return s.secondName(s.file) && s.limitFileSize() ? Made(s.file) : std::nullopt; }},
-        {"full file system", [](Scene &s) { return s.onSmallDisk(); }},
+         [](Scene &s) { return s.secondName(s.file) && s.limitFileSize() ? Made(s.file) : std::nullopt; },
+         tooLarge},
+        {"full file system", [](Scene &s) { return s.onSmallDisk(); }, full},
+        {"read-only file system", [](Scene &s) { return s.onReadOnlyDisk(); },
+         QStringLiteral("nośnik tylko do odczytu")},
         {"full file system, in place",
          [](Scene &s) {
              const Made copy = s.onSmallDisk();
              return copy && s.secondName(*copy) ? copy : std::nullopt;
-         }},
+         },
+         full},
     };
     QStringList notMade;
-    for (const auto &[what, make] : refusals) {
+    for (const auto &[what, make, why] : refusals) {
         Scene scene;
         const Made target = make(scene);
         if (!target) {
             notMade << QString::fromLatin1(what);
             continue;
         }
-        expectSaveRefused(*target, scene);
+        expectSaveRefused(*target, scene, why);
         if (QTest::currentTestFailed())
             return qWarning("... saving with %s", what);
     }
@@ -293,7 +323,7 @@ void TestFaultInjection::fileItsUserMayNotWriteIsRefusedThoughRootCould()
     Scene scene;
     QCOMPARE(::chmod(native(scene.file).constData(), 0464), 0);
     QVERIFY(!QFile(scene.file).open(QIODevice::Append));
-    expectSaveRefused(scene.file, scene);
+    expectSaveRefused(scene.file, scene, QStringLiteral("brak uprawnień"));
 }
 
 void TestFaultInjection::saveAsksBeforeWritingOverAChangeMadeElsewhere()

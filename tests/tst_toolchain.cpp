@@ -1,9 +1,12 @@
-// Compile and Run: the questions and status texts, the Run loop, and the
+// Compile and Run: the questions and status texts, the Run loop, how a tool
+// is started (the helper in a terminal, Wine for a Windows program), and the
 // lab's tools started for real from a stand-in program directory.
 
 #include "testsupport.h"
+#include "toollaunch.h"
 
 #include <QFileInfo>
+#include <QProcess>
 
 #include <functional>
 
@@ -37,9 +40,7 @@ printf '%s\0' "$(pwd -P)" "$@" > "$0.part" && mv -f "$0.part" "$0.args"
 
 void installTool(const QString &path, bool executable)
 {
-    QVERIFY(writeFile(path, standInTool));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
-                                            (executable ? QFile::ExeOwner : QFile::Permissions())));
+    QVERIFY(installFile(path, standInTool, executable));
 }
 
 QStringList recordOf(const QString &tool)
@@ -49,11 +50,34 @@ QStringList recordOf(const QString &tool)
     return parts;
 }
 
+// The tools record how they were started (recordOf).
+QString useRecordingTools(WindowFixture &f, const QString &folder)
+{
+    return useToolsFolder(f, folder, standInTool);
+}
+
+// The tool's own command line in a started helper: what follows "--".
+QStringList toolCommand(const StartedProcess &p) { return p.arguments.mid(p.arguments.indexOf(u"--"_s) + 1); }
+
+// The start of a Windows program: "MZ", at 0x3C where "PE\0\0" and the machine are.
+QByteArray windowsProgram(quint16 machine)
+{
+    return "MZ" + QByteArray(0x3A, '\0') + QByteArray("\x40\0\0\0PE\0\0", 8) + char(machine & 0xFF) +
+           char(machine >> 8);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(kesto::ToolHost)
 
 class TestToolchain : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
+    void launchRunsHelperInTerminal_data();
+    void launchRunsHelperInTerminal();
+    void helperSaysHowFailedToolEnded_data();
+    void helperSaysHowFailedToolEnded();
     void toolsGetExactArgumentsWithoutShell_data();
     void toolsGetExactArgumentsWithoutShell();
     void toolThatCannotStartShowsItsBoxAndKeepsState();
@@ -61,7 +85,140 @@ private slots:
     void runAsksAgainUntilCompiledOrCancelled();
     void unchangedUntitledCompilesNonameEachTimeWithoutQuestion();
     void saveAsAfterCompileRunsWithOldHexFileWithoutQuestion();
+    void windowsToolsRunThroughWineWithWindowsPaths();
 };
+
+// Stand-ins on PATH: an xterm that runs its -e command windowless, a Wine that
+// records what it runs, a winepath that turns /a/b into Z:\a\b.
+void TestToolchain::initTestCase()
+{
+    static QTemporaryDir bin;
+    QVERIFY(writeFile(bin.filePath(u"xterm"_s), "#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n"
+                                                "exec \"$@\" </dev/null >/dev/null\n"));
+    QVERIFY(writeFile(bin.filePath(u"wine"_s),
+                      "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$(dirname \"$1\")/wine.args\"\n"));
+    QVERIFY(writeFile(bin.filePath(u"winepath"_s),
+                      "#!/bin/sh\n[ \"$1\" = -w ] && printf 'Z:%s\\n' \"$2\" | tr / '\\\\'\n"));
+    for (const QString &name : {u"xterm"_s, u"wine"_s, u"winepath"_s})
+        QVERIFY(QFile::setPermissions(bin.filePath(name), QFile::ReadOwner | QFile::ExeOwner));
+    qputenv("PATH", native(bin.path()) + ':' + qgetenv("PATH"));
+}
+
+void TestToolchain::launchRunsHelperInTerminal_data()
+{
+    QTest::addColumn<QByteArray>("toolFile");
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<ToolHost>("host");
+    QTest::addColumn<bool>("compile");
+    QTest::addColumn<QString>("reason"); // empty: started, with `arguments`
+    QTest::addColumn<QStringList>("arguments");
+    const ToolHost all{u"/usr/bin/xterm"_s, u"/usr/bin/wine"_s, true};
+    const ToolHost noWine{u"/usr/bin/xterm"_s, {}, false};
+    const ToolHost wine64{u"/usr/bin/xterm"_s, u"/usr/bin/wine"_s, false};
+    const QByteArray script = "#!/bin/sh\n", pe64 = windowsProgram(0x8664), pe32 = windowsProgram(0x14C);
+    // The terminal's options and the helper's, then the tool's own command line.
+    const auto words = [](const QString &line) { return line.split(u'|'); };
+    const QStringList compile =
+        words(u"-T|Kompilacja pliku p.asm|-fa|Monospace|-fs|10|-e|/app/kestoide-run|--always"_s);
+    const QStringList run = words(
+        u"-T|Uruchomienie pliku p.asm|-iconic|-fa|Monospace|-fs|10|-e|/app/kestoide-run|--on-failure"_s);
+    const QStringList compileTail = words(u"--|/app/tool.exe|/src/p.asm"_s);
+    const QStringList runTail = words(u"--|/app/tool.exe|/3|/src/p.hex"_s);
+    const auto row = [](const char *name) { return &QTest::newRow(name); };
+    *row("native compile") << script << true << all << true << QString() << compile + compileTail;
+    *row("native run, minimised") << script << true << all << false << QString() << run + runTail;
+    *row("windows compile, path for wine") << pe64 << false << wine64 << true << QString()
+                                           << compile + words(u"--wine|--path|1"_s) + compileTail;
+    *row("windows run, the hex file a path, the port not")
+        << pe32 << true << all << false << QString() << run + words(u"--wine|--path|2"_s) + runTail;
+    *row("not executable") << script << false << all << true << u"brak prawa do wykonania"_s << QStringList();
+    *row("windows without wine") << pe64 << true << noWine << true
+                                 << u"to program Windows — zainstaluj pakiet wine"_s << QStringList();
+    *row("32-bit windows without wine32")
+        << pe32 << false << wine64 << true
+        << u"to 32-bitowy program Windows — zainstaluj pakiet wine32:i386"_s << QStringList();
+    *row("dos") << QByteArray("MZ\x90\0\x03", 5) << true << all << true
+                << u"to program DOS — Wine go nie uruchomi"_s << QStringList();
+    *row("no terminal") << script << true << ToolHost{} << true
+                        << u"brak programu xterm — zainstaluj pakiet xterm"_s << QStringList();
+}
+
+void TestToolchain::launchRunsHelperInTerminal()
+{
+#ifdef Q_OS_WIN
+    QSKIP("The helper runs in a console of its own on Windows.");
+#endif
+    QFETCH(QByteArray, toolFile);
+    QFETCH(bool, executable);
+    QFETCH(ToolHost, host);
+    QFETCH(bool, compile);
+    QFETCH(QString, reason);
+    QFETCH(QStringList, arguments);
+    // The names in the expected command lines stand for this folder.
+    QTemporaryDir app;
+    installTool(app.filePath(u"kestoide-run"_s), true);
+    QVERIFY(writeFile(app.filePath(u"tool.exe"_s), toolFile));
+    QVERIFY(QFile::setPermissions(app.filePath(u"tool.exe"_s),
+                                  QFile::ReadOwner | (executable ? QFile::ExeOwner : QFile::Permissions())));
+    const ToolRequest compiling{
+        u"tool.exe"_s, {u"/src/p.asm"_s}, {0}, u"Kompilacja pliku p.asm"_s, WindowState::NormalFocused};
+    const ToolRequest running{u"tool.exe"_s,
+                              {u"/3"_s, u"/src/p.hex"_s},
+                              {1},
+                              u"Uruchomienie pliku p.asm"_s,
+                              WindowState::MinimizedNoFocus};
+
+    const ToolLaunch launch = planToolLaunch(app.path() + u'/', compile ? compiling : running, host);
+
+    QCOMPARE(launch.reason, reason);
+    QCOMPARE(launch.outcome, reason.isEmpty() ? ToolLaunch::Start : ToolLaunch::CannotStart);
+    QCOMPARE(launch.program, reason.isEmpty() ? host.terminal : QString());
+    QCOMPARE(launch.arguments.join(u'|').replace(app.path(), u"/app"_s), arguments.join(u'|'));
+}
+
+// kestoide-run on its own: what it says at the end of a failed tool, and its
+// exit status. (How it waits in a terminal is checked by make e2e.)
+void TestToolchain::helperSaysHowFailedToolEnded_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output"); // all of it; the tool's own lines come first
+    QTest::addColumn<int>("status");
+    const QString enter = u" Naciśnij Enter, aby zamknąć okno.\n"_s;
+    const QString sh = u"/bin/sh"_s;
+    const auto row = [](const char *name) { return &QTest::newRow(name); };
+    *row("run, failure: waits, output kept")
+        << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"echo out; echo err >&2; exit 3"_s}
+        << u"out\nerr\n\nNarzędzie zakończyło pracę z kodem 3."_s + enter << 3;
+    *row("killed by a signal") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"kill -SEGV $$"_s}
+                               << u"\nNarzędzie zostało przerwane (sygnał 11, SIGSEGV)."_s + enter
+                               << 128 + 11;
+    *row("no such tool")
+        << QStringList{u"--on-failure"_s, u"--"_s, u"/nie/ma/narzędzia"_s}
+        << u"\nNie można uruchomić narzędzia: brak pliku \"/nie/ma/narzędzia\" albo programu, "
+           u"który ma go wykonać."_s +
+               enter
+        << 127;
+}
+
+void TestToolchain::helperSaysHowFailedToolEnded()
+{
+#ifdef Q_OS_WIN
+    QSKIP("The cases run POSIX shell commands.");
+#endif
+    QFETCH(QStringList, arguments);
+    QProcess helper;
+    helper.setProcessChannelMode(QProcess::MergedChannels);
+    helper.start(QStringLiteral(KESTO_RUNNER), arguments);
+    QVERIFY(helper.waitForStarted());
+    // Enter is there already: a helper that waits reads it, one that does
+    // not never looks.
+    helper.write("\n");
+    helper.closeWriteChannel();
+    QVERIFY(helper.waitForFinished(10000));
+    QTEST(QString::fromUtf8(helper.readAll()), "output");
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QTEST(helper.exitCode(), "status");
+}
 
 void TestToolchain::toolsGetExactArgumentsWithoutShell_data()
 {
@@ -95,13 +252,9 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell()
     WindowFixture f(&port3);
     // A blank and a Polish letter in the program directory as well: the
     // program path is one argument and is never split.
-    const QString tools = f.path(u"narzędzia KESTO"_s);
+    const QString tools = useRecordingTools(f, f.path(u"narzędzia KESTO"_s));
     const QString assembler = tools + u"/ruderari.exe"_s, runTool = tools + u"/zozevadi.exe"_s;
-    QVERIFY(QDir().mkpath(tools));
-    installTool(assembler, true);
-    installTool(runTool, true);
     f.platform.startForReal = true;
-    f.platform.appDir = tools;
     EditorWin &win = f.open();
     const QString path = f.path(source);
     QVERIFY(openThroughDialog(f, path, "nop\r\n"));
@@ -113,8 +266,8 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell()
 
     QVERIFY(f.platform.boxes.isEmpty());
     QCOMPARE(f.platform.started.size(), 2);
-    QCOMPARE(f.platform.started[0].program, assembler);
-    QCOMPARE(f.platform.started[1].program, runTool);
+    QCOMPARE(toolCommand(f.platform.started[0]).first(), assembler);
+    QCOMPARE(toolCommand(f.platform.started[1]).first(), runTool);
     // Both tools run in the program's own current directory.
     const QString cwd = QFileInfo(f.dir.path()).canonicalFilePath();
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(assembler + u".args"_s), 10000);
@@ -135,15 +288,15 @@ void TestToolchain::toolThatCannotStartShowsItsBoxAndKeepsState()
     const Tool tools[] = {
         {u"ruderari.exe"_s, &EditorWin::mnuKompiluj, noAssembler, u"Kompilacja pliku \"noname.asm\""_s},
         {u"zozevadi.exe"_s, &EditorWin::mnuUruchom, noRunTool, u"Uruchomienie pliku \"noname.asm\""_s}};
-    // The tool missing, or there but not executable.
-    const std::function<void(const QString &)> breakTool[] = {
-        [](const QString &) {}, [](const QString &path) { installTool(path, false); }};
+    // The tool missing: the lab's box, and where the program looked; there
+    // but not executable: a box of its own that says so.
     for (const Tool &tool : tools) {
-        for (const auto &breakIt : breakTool) {
+        for (const bool present : {false, true}) {
             WindowFixture f;
             const QString folder = f.path(u"tools"_s);
             QVERIFY(QDir().mkpath(folder));
-            breakIt(folder + u'/' + tool.name);
+            if (present)
+                installTool(folder + u'/' + tool.name, false);
             f.platform.startForReal = true;
             f.platform.appDir = folder;
             EditorWin &win = f.open();
@@ -154,7 +307,13 @@ void TestToolchain::toolThatCannotStartShowsItsBoxAndKeepsState()
             (win.*tool.command)();
 
             QCOMPARE(f.platform.boxes.size(), 1);
-            expectBox(f.platform.boxes[0], tool.box, Buttons::Ok, Icon::Exclamation, u"KESTOIDE"_s);
+            expectBox(f.platform.boxes[0],
+                      present ? u"Nie można uruchomić pliku \""_s + folder + u'/' + tool.name +
+                                    u"\": brak prawa do wykonania"_s
+                              : tool.box,
+                      Buttons::Ok, Icon::Exclamation, u"KESTOIDE"_s);
+            QCOMPARE(f.platform.boxes[0].informativeText,
+                     present ? QString() : u"Program szukał go w katalogu: "_s + folder);
             QVERIFY(f.platform.started.isEmpty());
             QCOMPARE(win.Text1->text(), tool.status);
             QVERIFY(win.doc.docCompiled);
@@ -183,6 +342,7 @@ void TestToolchain::runCompilesFirstWhenNeededThenRuns()
         }};
     for (const auto &setUp : arrange) {
         WindowFixture f;
+        useRecordingTools(f, f.path(u"tools"_s));
         EditorWin &win = f.open();
         win.doc.hexFile = u"earlier.hex"_s;
         const QStringList questions = setUp(f);
@@ -197,10 +357,10 @@ void TestToolchain::runCompilesFirstWhenNeededThenRuns()
         // The run tool gets the hex file that the compile has just recorded.
         const QString source = win.dlgPlik.FileName;
         QCOMPARE(f.platform.started.size(), 2);
-        QCOMPARE(f.platform.started[0].arguments, QStringList{source});
+        QCOMPARE(toolCommand(f.platform.started[0]).mid(1), QStringList{source});
         QCOMPARE(f.platform.started[0].state, WindowState::NormalFocused);
         QCOMPARE(win.doc.hexFile, source.chopped(4) + u".hex"_s);
-        QCOMPARE(f.platform.started[1].arguments, (QStringList{u"/1"_s, win.doc.hexFile}));
+        QCOMPARE(toolCommand(f.platform.started[1]).mid(1), (QStringList{u"/1"_s, win.doc.hexFile}));
         QCOMPARE(f.platform.started[1].state, WindowState::MinimizedNoFocus);
         QCOMPARE(win.Text1->text(), u"Uruchomienie pliku \""_s + source + u'"');
     }
@@ -247,14 +407,19 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
                                  u" został usunięty lub przeniesiony po ostatnim otwarciu lub zapisie."
                                  u"\r\r\nCzy mimo to zapisać plik?"_s,
                              u"Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."_s},
-                            f.win->Text1->text()};
+                            u"Nie zapisano: brak katalogu"_s};
         },
-        // The assembler would not start.
+        // The assembler would not start: it is there, its terminal is not.
         [](WindowFixture &f) {
+            const QString assembler = useRecordingTools(f, f.path(u"tools"_s)) + u"/ruderari.exe"_s;
+            f.win->doc.appDir = f.path(u"tools/"_s);
             f.platform.failStarts = true;
             f.platform.answer(Button::Ok);
             f.platform.answer(Button::Ok);
-            return Expected{{runQuestion(noname), noAssembler}, u"Kompilacja pliku \"noname.asm\""_s};
+            return Expected{{runQuestion(noname), u"Nie można uruchomić pliku \""_s + assembler +
+                                                      u"\": system nie uruchomił programu "_s +
+                                                      findToolHost().terminal},
+                            u"Kompilacja pliku \"noname.asm\""_s};
         }};
     for (const auto &setUp : arrange) {
         WindowFixture f;
@@ -282,13 +447,14 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
 void TestToolchain::unchangedUntitledCompilesNonameEachTimeWithoutQuestion()
 {
     WindowFixture f;
+    useRecordingTools(f, f.path(u"tools"_s));
     EditorWin &win = f.open();
     win.mnuKompiluj();
     win.menu.mnuKompiluj->trigger();
     QVERIFY(f.platform.boxes.isEmpty() && f.platform.dialogs.isEmpty());
     QCOMPARE(f.platform.started.size(), 2);
     for (const StartedProcess &p : f.platform.started)
-        QCOMPARE(p.arguments, QStringList{u"noname.asm"_s});
+        QCOMPARE(toolCommand(p).mid(1), QStringList{u"noname.asm"_s});
     QCOMPARE(win.Text1->text(), u"Kompilacja pliku \"noname.asm\""_s);
     QCOMPARE(win.doc.hexFile, u"noname.hex"_s);
 }
@@ -296,6 +462,7 @@ void TestToolchain::unchangedUntitledCompilesNonameEachTimeWithoutQuestion()
 void TestToolchain::saveAsAfterCompileRunsWithOldHexFileWithoutQuestion()
 {
     WindowFixture f;
+    useRecordingTools(f, f.path(u"tools"_s));
     EditorWin &win = f.open();
     const QString second = f.path(u"kopia.asm"_s);
     QVERIFY(openThroughDialog(f, f.path(u"prog.asm"_s), "nop\r\n"));
@@ -308,8 +475,38 @@ void TestToolchain::saveAsAfterCompileRunsWithOldHexFileWithoutQuestion()
 
     QVERIFY(f.platform.boxes.isEmpty());
     QCOMPARE(f.platform.started.size(), 2);
-    QCOMPARE(f.platform.started[1].arguments, (QStringList{u"/1"_s, f.path(u"prog.hex"_s)}));
+    QCOMPARE(toolCommand(f.platform.started[1]).mid(1), (QStringList{u"/1"_s, f.path(u"prog.hex"_s)}));
     QCOMPARE(win.Text1->text(), u"Uruchomienie pliku \""_s + second + u'"');
+}
+
+// A Windows program beside the program runs through Wine, which gets the
+// files as Windows paths; the port stays as it is.
+void TestToolchain::windowsToolsRunThroughWineWithWindowsPaths()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Wine is the Linux way to the lab's tools.");
+#endif
+    WindowFixture f;
+    const QString tools = useRecordingTools(f, f.path(u"tools"_s));
+    for (const QString &tool : {u"ruderari.exe"_s, u"zozevadi.exe"_s})
+        QVERIFY(writeFile(tools + u'/' + tool, windowsProgram(0x8664)));
+    f.platform.startForReal = true;
+    EditorWin &win = f.open();
+    const QString source = f.path(u"moje programy/prog.asm"_s);
+    QVERIFY(openThroughDialog(f, source, "nop\r\n"));
+    const auto windows = [](QString path) { return u"Z:"_s + path.replace(u'/', u'\\'); };
+    const QString record = tools + u"/wine.args"_s;
+
+    win.mnuKompiluj();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QCOMPARE(QString::fromUtf8(readAll(record)).split(QChar(0)),
+             (QStringList{tools + u"/ruderari.exe"_s, windows(source), QString()}));
+    QVERIFY(QFile::remove(record));
+    win.mnuUruchom();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QCOMPARE(QString::fromUtf8(readAll(record)).split(QChar(0)),
+             (QStringList{tools + u"/zozevadi.exe"_s, u"/1"_s, windows(win.doc.hexFile), QString()}));
+    QVERIFY(f.platform.boxes.isEmpty());
 }
 
 QTEST_MAIN(TestToolchain)
