@@ -1,5 +1,5 @@
-# make run  - install what is missing, build, start the IDE
-# make test - install what is missing, build, run every test (offscreen)
+# make run  - install what is missing, build the program, start the IDE
+# make test - install what is missing, build the program and the tests, run every test (offscreen)
 
 BUILD ?= build
 SANITIZE ?=
@@ -15,7 +15,7 @@ CMAKE_FLAGS = -DKESTO_WERROR=$(WERROR) $(if $(filter 1,$(SANITIZE)),-DKESTO_SANI
 # Checks that .ci/run adds after `make test`; each mk/*.mk appends its own.
 CI_CHECKS :=
 
-.PHONY: all deps configure build run test clean ci-checks
+.PHONY: all deps configure build program run test clean ci-checks
 
 all: build
 
@@ -25,10 +25,15 @@ deps:
 configure: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 
+# Everything but the benchmarks, which `make bench` builds.
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The program and the helper it starts the tools with, nothing else.
+program: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target kestoide kestoide-run
+
+run: program
 	./$(BUILD)/ide/kestoide
 
 test: build

@@ -10,5 +10,8 @@ namespace benchfiles {
 QByteArray source(qint64 bytes);
 // One line of `bytes` bytes with no line break.
 QByteArray singleLine(qint64 bytes);
+// About `bytes` bytes of comment lines a third of whose bytes are the 18
+// Polish letters of code page 852, ending in CR LF.
+QByteArray polishHeavy(qint64 bytes);
 
 } // namespace benchfiles

@@ -23,9 +23,10 @@ void EditorWin::txtEditKeyUp() { showxy(); }
 
 void EditorWin::showxy()
 {
-    // The line of the caret is one more than the CRs before it; a lone LF
-    // does not start a line here. No 16-bit limit: long files show the true line.
-    const qsizetype line = 1 + txtEdit->crCountBefore(txtEdit->selStart());
+    // The line of the caret is one more than the line breaks before it, as
+    // the editor shows them: CR LF, a lone CR or a lone LF. No 16-bit limit:
+    // long files show the true line.
+    const qsizetype line = 1 + txtEdit->breaksBefore(txtEdit->selStart());
     Text2->setText(QStringLiteral("Linia ") + QString::number(line));
 }
 

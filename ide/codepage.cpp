@@ -1,7 +1,15 @@
 #include "codepage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+
+// The byte count runs 32 bytes at a time where the processor can (AVX2,
+// chosen at run time); the plain loop is the reference and the fallback.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KESTO_AVX2_COUNT 1
+#include <immintrin.h>
+#endif
 
 namespace kesto::codepage {
 namespace {
@@ -51,29 +59,35 @@ constexpr std::array<Letter, 18> cp852Letters = {{{0xA5, 0x0105},
                                                   {0x8F, 0x0106},
                                                   {0xE3, 0x0143}}};
 
+// Polish letters that only Windows-1250 has at their bytes: in code page 852
+// these are letters of other languages, none a frame character.
+constexpr std::array<unsigned char, 12> windowsOnlyLetters = {0x8C, 0x9C, 0x9F, 0xA3, 0xAF, 0xC6,
+                                                              0xD1, 0xD3, 0xE6, 0xEA, 0xF1, 0xF3};
+
 constexpr char16_t cp1250(unsigned char b) { return b < 0x80 ? b : cp1250High[b - 0x80]; }
 
-constexpr std::array<char16_t, 256> makeSourceTable()
+constexpr std::array<char16_t, 256> makeSourceTable(bool overlaid)
 {
     std::array<char16_t, 256> t{};
     for (int b = 0; b < 256; ++b)
         t[b] = cp1250(static_cast<unsigned char>(b));
     for (const Letter &l : cp852Letters)
-        t[l.byte] = l.letter;
+        t[l.byte] = overlaid ? l.letter : t[l.byte];
     return t;
 }
-constexpr std::array<char16_t, 256> sourceTable = makeSourceTable();
+constexpr std::array<char16_t, 256> sourceTable = makeSourceTable(true);
+constexpr std::array<char16_t, 256> plainTable = makeSourceTable(false);
 
 // UTF-8 of every decoded source byte: `len` bytes in `bytes`.
 struct Utf8Char {
     unsigned char len;
     unsigned char bytes[3];
 };
-constexpr std::array<Utf8Char, 256> makeUtf8Table()
+constexpr std::array<Utf8Char, 256> makeUtf8Table(const std::array<char16_t, 256> &table)
 {
     std::array<Utf8Char, 256> t{};
     for (int b = 0; b < 256; ++b) {
-        const char16_t c = sourceTable[b];
+        const char16_t c = table[b];
         if (c < 0x80) {
             t[b] = {1, {static_cast<unsigned char>(c), 0, 0}};
         } else if (c < 0x800) {
@@ -89,7 +103,27 @@ constexpr std::array<Utf8Char, 256> makeUtf8Table()
     }
     return t;
 }
-constexpr std::array<Utf8Char, 256> utf8Table = makeUtf8Table();
+constexpr std::array<Utf8Char, 256> utf8Table = makeUtf8Table(sourceTable);
+constexpr std::array<Utf8Char, 256> plainUtf8Table = makeUtf8Table(plainTable);
+
+// What the reading rule looks at in each byte: the UTF-8 bytes beyond one
+// that it takes in the overlaid reading (the same in plain Windows-1250
+// wherever the rule picks that: the two differ only at Ą and Ź's bytes, two
+// UTF-8 bytes either way), and whether it is a letter of only one of the two.
+enum : unsigned char { extraMask = 3, windowsLetter = 4, dosLetter = 8 };
+constexpr std::array<unsigned char, 256> makeByteClass()
+{
+    std::array<unsigned char, 256> t{};
+    for (int b = 0; b < 256; ++b)
+        t[b] = static_cast<unsigned char>(utf8Table[b].len - 1);
+    for (const unsigned char b : windowsOnlyLetters)
+        t[b] |= windowsLetter;
+    for (const Letter &l : cp852Letters)
+        if (l.byte != 0xA5 && l.byte != 0x8F)
+            t[l.byte] |= dosLetter;
+    return t;
+}
+constexpr std::array<unsigned char, 256> byteClass = makeByteClass();
 
 // Reverse of Windows-1250 for code points up to the highest one it holds (U+2122).
 constexpr char32_t reverseLimit = 0x2123;
@@ -124,8 +158,14 @@ int encodeCp1250(char32_t cp)
     return -1;
 }
 
-void appendSourceAsUtf8(const unsigned char *bytes, std::size_t count, std::string &out)
+void appendSourceAsUtf8(const unsigned char *bytes, std::size_t count, std::string &out,
+                        SourceEncoding encoding)
 {
+    if (encoding == SourceEncoding::Utf8) {
+        out.append(reinterpret_cast<const char *>(bytes), count);
+        return;
+    }
+    const std::array<Utf8Char, 256> &table = encoding == SourceEncoding::Cp1250 ? plainUtf8Table : utf8Table;
     const std::size_t start = out.size();
     out.resize(start + count * maxUtf8PerByte);
     char *dst = out.data() + start;
@@ -143,7 +183,7 @@ void appendSourceAsUtf8(const unsigned char *bytes, std::size_t count, std::stri
             *dst++ = static_cast<char>(b);
             continue;
         }
-        const Utf8Char &u = utf8Table[b];
+        const Utf8Char &u = table[b];
         for (unsigned k = 0; k < u.len; ++k)
             *dst++ = static_cast<char>(u.bytes[k]);
     }
@@ -227,6 +267,190 @@ EncodeResult appendUtf8AsCp1250(std::string_view in, std::string &out)
     out.resize(start + in.size());
     out.resize(start + encodeUtf8AsCp1250(in, out.data() + start, result));
     return result;
+}
+
+// --- the reading rule ------------------------------------------------------------
+
+SourceScanner::Counts SourceScanner::countPlain(const unsigned char *bytes, std::size_t count)
+{
+    Counts c;
+    unsigned flags = 0;
+    std::size_t i = 0;
+    // Eight bytes at a time, without a branch per byte: in a text a third of
+    // whose bytes are letters, one per byte would be mispredicted often.
+    for (; i + 8 <= count; i += 8) {
+        if (isAscii8(bytes + i))
+            continue;
+        for (std::size_t k = i; k < i + 8; ++k) {
+            c.extraUtf8 += byteClass[bytes[k]] & extraMask;
+            flags |= byteClass[bytes[k]];
+        }
+    }
+    for (; i < count; ++i) {
+        c.extraUtf8 += byteClass[bytes[i]] & extraMask;
+        flags |= byteClass[bytes[i]];
+    }
+    c.windowsLetters = (flags & windowsLetter) != 0;
+    c.dosLetters = (flags & dosLetter) != 0;
+    return c;
+}
+
+#ifdef KESTO_AVX2_COUNT
+namespace {
+
+// A byte's membership of a set of bytes from 0x80 up, from its two nibbles:
+// the set is cut into groups, each the high nibbles that share one set of
+// low nibbles, and a byte is in it when `low[lo] & high[hi]` has a bit.
+struct NibbleSet {
+    unsigned char low[16]{}, high[16]{};
+};
+constexpr NibbleSet nibbleSetOf(unsigned char mask, bool threeByteUtf8)
+{
+    NibbleSet s;
+    unsigned short groups[8]{};
+    int used = 0;
+    for (int hi = 8; hi < 16; ++hi) {
+        unsigned short lows = 0;
+        for (int lo = 0; lo < 16; ++lo) {
+            const unsigned char k = byteClass[hi * 16 + lo];
+            if (threeByteUtf8 ? (k & extraMask) == 2 : (k & mask) != 0)
+                lows = static_cast<unsigned short>(lows | (1u << lo));
+        }
+        if (lows == 0)
+            continue;
+        int g = 0;
+        while (g < used && groups[g] != lows)
+            ++g;
+        if (g == used)
+            groups[used++] = lows; // at most 8 groups: a group more would not fit a byte
+        s.high[hi] = static_cast<unsigned char>(s.high[hi] | (1u << g));
+        for (int lo = 0; lo < 16; ++lo)
+            if (lows & (1u << lo))
+                s.low[lo] = static_cast<unsigned char>(s.low[lo] | (1u << g));
+    }
+    return s;
+}
+constexpr NibbleSet windowsLetters = nibbleSetOf(windowsLetter, false);
+constexpr NibbleSet dosLetters = nibbleSetOf(dosLetter, false);
+constexpr NibbleSet threeByteChars = nibbleSetOf(0, true);
+
+#define KESTO_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+KESTO_AVX2 __m256i nibbleTable(const unsigned char (&t)[16])
+{
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t)));
+}
+
+// Each byte of `lo` and `hi` (the nibbles of 32 bytes) in the set: a bit of
+// its group set, else 0.
+KESTO_AVX2 __m256i member(__m256i lo, __m256i hi, __m256i lowTable, __m256i highTable)
+{
+    return _mm256_and_si256(_mm256_shuffle_epi8(lowTable, lo), _mm256_shuffle_epi8(highTable, hi));
+}
+
+__attribute__((target("avx2"))) SourceScanner::Counts countAvx2(const unsigned char *bytes, std::size_t count)
+{
+    const __m256i lowW = nibbleTable(windowsLetters.low), highW = nibbleTable(windowsLetters.high);
+    const __m256i lowD = nibbleTable(dosLetters.low), highD = nibbleTable(dosLetters.high);
+    const __m256i lowT = nibbleTable(threeByteChars.low), highT = nibbleTable(threeByteChars.high);
+    const __m256i nibble = _mm256_set1_epi8(0x0F), one = _mm256_set1_epi8(1), zero = _mm256_setzero_si256();
+    __m256i windows = zero, dos = zero;
+    std::size_t extra = 0;
+    std::size_t i = 0;
+    while (i + 32 <= count) {
+        // Byte-wide counters, summed up before they could overflow.
+        __m256i high = zero, three = zero;
+        for (const std::size_t end = std::min(count, i + std::size_t(32 * 255)); i + 32 <= end; i += 32) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + i));
+            if (_mm256_movemask_epi8(v) == 0)
+                continue;
+            const __m256i lo = _mm256_and_si256(v, nibble);
+            const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+            windows = _mm256_or_si256(windows, member(lo, hi, lowW, highW));
+            dos = _mm256_or_si256(dos, member(lo, hi, lowD, highD));
+            three = _mm256_add_epi8(three, _mm256_min_epu8(member(lo, hi, lowT, highT), one));
+            high = _mm256_sub_epi8(high, _mm256_cmpgt_epi8(zero, v));
+        }
+        const __m256i sums = _mm256_add_epi64(_mm256_sad_epu8(high, zero), _mm256_sad_epu8(three, zero));
+        extra += static_cast<std::size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+                                          _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
+    }
+    SourceScanner::Counts c = SourceScanner::countPlain(bytes + i, count - i);
+    c.extraUtf8 += extra;
+    c.windowsLetters = c.windowsLetters || !_mm256_testz_si256(windows, windows);
+    c.dosLetters = c.dosLetters || !_mm256_testz_si256(dos, dos);
+    return c;
+}
+
+} // namespace
+#endif
+
+SourceScanner::Counts SourceScanner::count(const unsigned char *bytes, std::size_t count)
+{
+#ifdef KESTO_AVX2_COUNT
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        return countAvx2(bytes, count);
+#endif
+    return countPlain(bytes, count);
+}
+
+void SourceScanner::validateUtf8(const unsigned char *bytes, std::size_t count)
+{
+    for (std::size_t i = 0; i < count && m_utf8Valid; ++i) {
+        const unsigned char b = bytes[i];
+        if (m_pending > 0) {
+            m_utf8Valid = b >= m_low && b <= m_high;
+            m_low = 0x80;
+            m_high = 0xBF;
+            --m_pending;
+            continue;
+        }
+        while (i + 8 <= count && isAscii8(bytes + i))
+            i += 8;
+        if (i == count)
+            break;
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80)
+            continue;
+        // The well-formed sequences of Unicode's table 3-7: no overlong
+        // forms, no surrogates, nothing above U+10FFFF.
+        m_multibyte = true;
+        m_pending = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        m_low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+        m_high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+        m_utf8Valid = lead >= 0xC2 && lead <= 0xF4;
+    }
+}
+
+void SourceScanner::feed(const unsigned char *bytes, std::size_t count)
+{
+    static constexpr unsigned char byteOrderMark[] = {0xEF, 0xBB, 0xBF};
+    for (std::size_t i = 0; i < count && m_bytes + i < 3; ++i)
+        m_bom = bytes[i] == byteOrderMark[m_bytes + i] && (m_bytes + i == 0 || m_bom);
+    if (m_utf8Valid)
+        validateUtf8(bytes, count);
+    const Counts c = SourceScanner::count(bytes, count);
+    m_counts.extraUtf8 += c.extraUtf8;
+    m_counts.windowsLetters = m_counts.windowsLetters || c.windowsLetters;
+    m_counts.dosLetters = m_counts.dosLetters || c.dosLetters;
+    m_bytes += count;
+}
+
+SourceEncoding SourceScanner::encoding() const
+{
+    if (m_utf8Valid && m_pending == 0 && m_multibyte)
+        return SourceEncoding::Utf8;
+    if (m_counts.windowsLetters && !m_counts.dosLetters)
+        return SourceEncoding::Cp1250;
+    return SourceEncoding::Cp852Letters;
+}
+
+std::size_t SourceScanner::utf8Size() const
+{
+    if (encoding() == SourceEncoding::Utf8)
+        return m_bytes - (m_bom && m_bytes >= 3 ? 3 : 0);
+    return m_bytes + m_counts.extraUtf8;
 }
 
 } // namespace kesto::codepage

@@ -1,7 +1,8 @@
 #pragma once
 // The two byte tables of the program, free of Qt so they can be fuzzed alone:
 // Windows-1250 (the 8-bit code page of the lab machines) and the 18 Polish
-// letters of code page 852 that DOS editors wrote, laid over it on loading.
+// letters of code page 852 that DOS editors wrote, laid over it on loading;
+// and the rule that tells which way the bytes of a file are read.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,11 +19,65 @@ char16_t decodeCp1250(unsigned char byte);
 // A source-file byte: one of the 18 code-page-852 letters, otherwise Windows-1250.
 char16_t decodeSourceByte(unsigned char byte);
 
+// How the bytes of a source file are read.
+enum class SourceEncoding {
+    // Windows-1250 with the 18 letters of code page 852 laid over it: files
+    // of DOS editors, and every file that is neither of the two below.
+    Cp852Letters,
+    // Plain Windows-1250, the program's own saves: the file holds at least
+    // one Polish letter that only Windows-1250 has where it is (none of them
+    // a frame character of code page 852) and none of the code-page-852
+    // letters but Ą and Ź's bytes, which are letters in both.
+    Cp1250,
+    // Valid UTF-8 with at least one character of more than one byte (a
+    // byte-order mark, which is dropped, counts).
+    Utf8,
+};
+
+// Takes in a whole file, a piece at a time, and decides how it is read and
+// how long its text is in UTF-8.
+class SourceScanner {
+public:
+    void feed(const unsigned char *bytes, std::size_t count);
+    SourceEncoding encoding() const;
+    // UTF-8 bytes of the text the file is read as (no byte-order mark).
+    std::size_t utf8Size() const;
+    // A UTF-8 file's byte-order mark: the text starts after it.
+    bool startsWithByteOrderMark() const { return m_bom; }
+    std::size_t bytesSeen() const { return m_bytes; }
+    // The bytes so far could begin a UTF-8 file (one may stop mid-character).
+    bool looksLikeUtf8() const { return m_utf8Valid && m_multibyte; }
+
+    // What the byte counting yields, the same on every processor.
+    struct Counts {
+        std::size_t extraUtf8 = 0; // bytes beyond one per byte, in the overlaid reading
+        bool windowsLetters = false;
+        bool dosLetters = false;
+    };
+    static Counts countPlain(const unsigned char *bytes, std::size_t count); // for the fuzzer
+    static Counts count(const unsigned char *bytes, std::size_t count);
+
+private:
+    void validateUtf8(const unsigned char *bytes, std::size_t count);
+
+    std::size_t m_bytes = 0;
+    Counts m_counts;
+    // UTF-8 so far; the continuation bytes still expected, and the range
+    // the next one must fall in.
+    bool m_utf8Valid = true;
+    bool m_multibyte = false;
+    bool m_bom = false;
+    unsigned m_pending = 0;
+    unsigned char m_low = 0x80, m_high = 0xBF;
+};
+
 // Windows-1250 byte for a code point, or -1 when the code page cannot hold it.
 int encodeCp1250(char32_t codePoint);
 
-// Appends the UTF-8 form of the source bytes to `out`, one character per byte.
-void appendSourceAsUtf8(const unsigned char *bytes, std::size_t count, std::string &out);
+// Appends the UTF-8 form of the source bytes to `out`, one character per byte
+// in the two 8-bit readings; UTF-8 is taken as it is.
+void appendSourceAsUtf8(const unsigned char *bytes, std::size_t count, std::string &out,
+                        SourceEncoding encoding = SourceEncoding::Cp852Letters);
 
 // Largest UTF-8 length of one decoded source byte.
 constexpr std::size_t maxUtf8PerByte = 3;

@@ -85,15 +85,38 @@ void EditorWin::openFile(const QString &path)
     loadDocument(path);
 }
 
+void EditorWin::openOrStartFile(const QString &path)
+{
+    const QFileInfo info(path);
+    // A dangling link is no new file: the reader says what is wrong with it.
+    if (info.exists() || info.isSymLink() || !QFileInfo(info.absolutePath()).isDir())
+        return openFile(path);
+    if (doc.docChanged && !maybeSave())
+        return;
+    txtEdit->setText(QString());
+    adoptFile(path, false);
+    diskFile = {}; // no file there yet: the first Save asks nothing
+    doc.docCompiled = false;
+    setStatus(QStringLiteral("Nowy plik: \"") + path + u'"');
+}
+
 bool EditorWin::loadDocument(const QString &path)
 {
     FileIdentity opened;
-    if (!modOtworz::LoadSourceFile(path, *txtEdit, m_platform, this, &opened))
+    modOtworz::LoadReport report;
+    if (!modOtworz::LoadSourceFile(path, *txtEdit, m_platform, this, &opened, &report)) {
+        // The box named the file; the status line says why it could not be read.
+        if (!report.failure.isEmpty())
+            setStatus(QStringLiteral("Nie otworzono: ") + report.failure);
         return false;
+    }
     adoptFile(path, false);
     diskFile = opened;
     doc.docCompiled = false;
-    setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"');
+    setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"' +
+              (report.encoding == codepage::SourceEncoding::Utf8
+                   ? QStringLiteral(" (UTF-8; zostanie zapisany w Windows-1250)")
+                   : QString()));
     return true;
 }
 
@@ -121,8 +144,12 @@ bool EditorWin::saveTo(const QString &path)
     if (isDocumentFile(path) && !mayWriteOver(m_platform, this, path, diskFile))
         return false;
     FileIdentity written;
-    if (!modZapisz::SaveSourceFile(path, *txtEdit, m_platform, this, &written))
+    QString failure;
+    if (!modZapisz::SaveSourceFile(path, *txtEdit, m_platform, this, &written, &failure)) {
+        if (!failure.isEmpty())
+            setStatus(QStringLiteral("Nie zapisano: ") + failure);
         return false;
+    }
     adoptFile(path, false);
     diskFile = written;
     return true;
@@ -171,7 +198,7 @@ void EditorWin::mnuInf()
 {
     // Counted in the control, without copying its text out.
     const qsizetype length = txtEdit->length();
-    const qsizetype lines = 1 + txtEdit->crCount();
+    const qsizetype lines = 1 + txtEdit->breakCount();
     const auto number = [](qsizetype n) { return u' ' + QString::number(n); };
     setStatus(QStringLiteral("Plik: \"") + currentPath() + QStringLiteral("\" Długość: ") + number(length) +
               QStringLiteral(" B, ") + number(lines) + QStringLiteral(" linii ") +

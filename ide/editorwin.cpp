@@ -12,7 +12,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
+#include <QStyle>
 #include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 #include <array>
@@ -58,7 +61,30 @@ QFont pickEditorFont()
 
 int toPixels(int twips, double dpi) { return qRound(twips * dpi / 1440.0); }
 
+// The window manager's frame, known only once the window is shown; until
+// then, what Qt's style takes a title bar and a frame to be.
+QMargins expectedFrame(const QWidget &w)
+{
+    const QMargins known = w.windowHandle() ? w.windowHandle()->frameMargins() : QMargins();
+    if (!known.isNull())
+        return known;
+    const int border = w.style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &w);
+    const int title = w.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &w);
+    return {border, title + border, border, border};
+}
+
 } // namespace
+
+QSize EditorWin::fittedToScreen(QSize wanted) const
+{
+    // On a small screen, or with large scaling, the window's first size
+    // would put the status line below the screen's edge.
+    const QScreen *s = screen();
+    if (!s)
+        return wanted;
+    const QSize room = s->availableGeometry().size().shrunkBy(expectedFrame(*this));
+    return wanted.boundedTo(room.expandedTo(QSize(1, 1)));
+}
 
 ClientLayout layoutForClientArea(int W, int H)
 {
@@ -82,8 +108,9 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     createActions();
     acceptFileDrops();
     setUpRecovery();
-    resize(toPixels(initialClientWidth, logicalDpiX()),
-           toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height());
+    resize(
+        fittedToScreen(QSize(toPixels(initialClientWidth, logicalDpiX()),
+                             toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height())));
     finishInterruptedSaves();
     startUp();
 }
@@ -249,8 +276,11 @@ void EditorWin::setStatus(const QString &text)
 {
     m_commandReported = true;
     Text1->setText(text);
-    // A long message shows its beginning, not its end.
+    // A long message shows its beginning, not its end; the whole of it (a
+    // long Info summary, say) is its tooltip and what a screen reader reads.
     Text1->setCursorPosition(0);
+    Text1->setToolTip(text);
+    Text1->setAccessibleDescription(text);
 }
 
 void EditorWin::writeCaption()

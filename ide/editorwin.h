@@ -17,6 +17,7 @@ class QUrl;
 namespace kesto {
 
 class SourceEditor;
+struct ToolRequest;
 
 // Where the three controls go for a client area of the given size, in twips.
 struct ClientLayout {
@@ -97,6 +98,10 @@ public:
     // Opens `path` as Open opens a chosen file, unsaved-changes question
     // first: for a file named on the command line or dropped on the window.
     void openFile(const QString &path);
+    // The same for a file named on the command line; one that does not
+    // exist yet, in a folder that does, starts as an empty document of that
+    // name, which the first Save writes.
+    void openOrStartFile(const QString &path);
     // What runs once the window is shown: the text an interrupted run left
     // unsaved is offered back, then a file named on the command line (empty
     // for none) opens.
@@ -130,12 +135,17 @@ private:
     void openDroppedFile(const QUrl &url);
     void createActions();
     void layoutClient();
+    // `wanted`, made smaller where the screen has less room for the window and its frame.
+    QSize fittedToScreen(QSize wanted) const;
     void startUp();
     void selectPort(int n);
     void txtEditChange();
     void txtEditKeyUp();
     // The caption for the current path and changed mark.
     void writeCaption();
+    // Starts a lab tool as `request` asks; false, after the box that tells
+    // why (`missingText` when the file is not there), when it did not start.
+    bool startTool(const ToolRequest &request, const QString &missingText);
     // Open of a chosen path, past the question and the dialog.
     bool loadDocument(const QString &path);
     // Save to `path`: writes the text and makes it the document's file.

@@ -1,45 +1,36 @@
 #include "modotworz.h"
 
 #include "chunkpipeline.h"
-#include "codepage.h"
 #include "disk/fileidentity.h"
 #include "disk/regularfile.h"
 #include "documentstate.h"
+#include "failurereason.h"
 #include "platform/platform.h"
 #include "platform/sourceeditor.h"
 
 #include <QFile>
 
-#include <algorithm>
-#include <cstring>
+#include <functional>
 #include <mutex>
 #include <vector>
 
 namespace kesto::modOtworz {
 namespace {
 
-// Decodes raw source bytes into `out`, counting what the editor keeps count
-// of: every byte is one UTF-16 unit, and an LF is lone when the byte before
-// it (`previous`, carried over from the last chunk) is not a CR.
-void decodeChunk(const unsigned char *raw, std::size_t n, unsigned char &previous, TextChunk &out)
+using codepage::SourceEncoding;
+using codepage::SourceScanner;
+
+// How much of a file's start is looked at before it is read: NUL bytes
+// there make it look like no text, and its letters tell how long its text
+// will be.
+constexpr qint64 headBytes = qint64(64) << 10;
+
+void decodeChunk(const unsigned char *raw, std::size_t n, SourceEncoding encoding, TextChunk &out)
 {
     out.utf8.clear();
-    codepage::appendSourceAsUtf8(raw, n, out.utf8);
-    out.utf16Units = static_cast<qsizetype>(n);
-    out.loneLf = 0;
-    const unsigned char *p = raw;
-    const unsigned char *end = raw + n;
-    while (p < end) {
-        const void *lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-        if (!lf)
-            break;
-        const auto *at = static_cast<const unsigned char *>(lf);
-        const unsigned char before = at == raw ? previous : at[-1];
-        out.loneLf += before != '\r';
-        p = at + 1;
-    }
-    if (n > 0)
-        previous = raw[n - 1];
+    codepage::appendSourceAsUtf8(raw, n, out.utf8, encoding);
+    out.utf16Units =
+        encoding == SourceEncoding::Utf8 ? countText(out.utf8).utf16Units : static_cast<qsizetype>(n);
 }
 
 // The buffers of decoded chunks the editor has taken in, for the reader to
@@ -70,35 +61,99 @@ private:
     std::vector<std::string> m_spare;
 };
 
-// Reads the file and decodes it chunk by chunk through `push`, into spare
-// buffers where there are any.
-bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push, SpareBuffers *spares = nullptr)
+// Reads the file from where it stands to its end, a chunk at a time, into
+// `take`. False on a read error (`error` gets its number), a file grown past
+// the limit while being read (systemError::tooLarge), or when `take` says stop.
+bool readChunks(QFile &file, std::vector<unsigned char> &raw,
+                const std::function<bool(const unsigned char *, std::size_t)> &take, int &error)
 {
-    std::vector<unsigned char> raw(chunkBytes);
-    unsigned char previous = 0;
-    qint64 total = 0;
+    qint64 total = file.pos();
     for (;;) {
+        clearSystemError();
         const qint64 got = file.read(reinterpret_cast<char *>(raw.data()), static_cast<qint64>(raw.size()));
-        total += std::max<qint64>(got, 0);
-        // A read error, or a file that grew past the limit while being read.
-        if (got < 0 || total > maxSourceFileSize)
+        if (got < 0) {
+            error = lastSystemError() != 0 ? lastSystemError() : systemError::readFailed;
             return false;
+        }
+        total += got;
+        if (total > maxSourceFileSize) {
+            error = systemError::tooLarge;
+            return false;
+        }
         if (got == 0)
             return true;
-        TextChunk chunk;
-        if (spares)
-            chunk.utf8 = spares->take();
-        decodeChunk(raw.data(), static_cast<std::size_t>(got), previous, chunk);
-        if (!push(std::move(chunk)))
+        if (!take(raw.data(), static_cast<std::size_t>(got)))
             return false;
     }
 }
 
-bool openSource(QFile &file) { return openRegularFileForReading(file) && file.size() <= maxSourceFileSize; }
+// Looks at the whole file, then reads it again from its start and hands out
+// its text chunk by chunk through `push`, decoded as the first look decided
+// (told through `encoding`); the first chunk carries the text's whole size.
+bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push, SourceEncoding &encoding,
+                 int &error, SpareBuffers *spares = nullptr)
+{
+    std::vector<unsigned char> raw(chunkBytes);
+    SourceScanner scanner;
+    if (!readChunks(
+            file, raw,
+            [&scanner](const unsigned char *p, std::size_t n) {
+                scanner.feed(p, n);
+                return true;
+            },
+            error))
+        return false;
+    encoding = scanner.encoding();
+    // A UTF-8 file's byte-order mark is no part of its text.
+    const bool skipMark = encoding == SourceEncoding::Utf8 && scanner.startsWithByteOrderMark();
+    if (!file.seek(skipMark ? 3 : 0)) {
+        error = systemError::readFailed;
+        return false;
+    }
+    std::size_t whole = scanner.utf8Size();
+    return readChunks(
+        file, raw,
+        [&](const unsigned char *p, std::size_t n) {
+            TextChunk chunk;
+            if (spares)
+                chunk.utf8 = spares->take();
+            decodeChunk(p, n, encoding, chunk);
+            chunk.wholeText = std::exchange(whole, 0);
+            return push(std::move(chunk));
+        },
+        error);
+}
 
-// UTF-8 bytes to expect for a file of `size` bytes: Polish letters take two
-// bytes, and a few per line is the rule.
-std::size_t expectedUtf8(qint64 size) { return static_cast<std::size_t>(size + size / 8); }
+// Opens the file for reading; else `error` says why (0 when what the path
+// names is no regular file).
+bool openSource(QFile &file, int &error)
+{
+    clearSystemError();
+    if (!openRegularFileForReading(file)) {
+        error = lastSystemError();
+        return false;
+    }
+    if (file.size() > maxSourceFileSize) {
+        error = systemError::tooLarge;
+        return false;
+    }
+    return true;
+}
+
+// UTF-8 bytes to expect for a file of `size` bytes from a look at its start:
+// no more than a little over them in the end, which is not known yet. A
+// guess too small would have the editor grow its buffer, too large would
+// waste memory; either way the first chunk corrects it.
+std::size_t expectedUtf8(const SourceScanner &start, qint64 size)
+{
+    const auto n = static_cast<std::size_t>(size);
+    const std::size_t seen = start.bytesSeen();
+    if (seen >= n)
+        return start.utf8Size();
+    // The extra bytes per byte of the start, in 1/1024ths, carried over to the whole.
+    const std::size_t extraIn1024 = (start.utf8Size() - seen) * 1024 / seen;
+    return (start.looksLikeUtf8() ? n : n + n / 1024 * extraIn1024) + n / 64;
+}
 
 } // namespace
 
@@ -106,23 +161,30 @@ ReadResult readSourceFile(const QString &path)
 {
     ReadResult result;
     QFile file(path);
-    if (!openSource(file))
+    int error = 0;
+    if (!openSource(file, error))
         return result;
-    result.utf8.reserve(expectedUtf8(file.size()));
-    result.ok = readDecoded(file, [&result](TextChunk &&chunk) {
-        result.utf8 += chunk.utf8;
-        return true;
-    });
+    result.ok = readDecoded(
+        file,
+        [&result](TextChunk &&chunk) {
+            result.utf8 += chunk.utf8;
+            return true;
+        },
+        result.encoding, error);
     if (!result.ok)
         result.utf8.clear();
     return result;
 }
 
 bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platform, QWidget *parent,
-                    FileIdentity *identity)
+                    FileIdentity *identity, LoadReport *report)
 {
+    LoadReport ignored;
+    LoadReport &told = report ? *report : ignored;
+    told = {};
     QFile file(path);
-    bool loaded = openSource(file);
+    int error = 0;
+    bool loaded = openSource(file, error);
     if (loaded && identity) {
         // Taken before reading: a change made while the file is read then
         // counts as a change made by another program.
@@ -130,22 +192,43 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
         if (!identity->exists)
             *identity = identityOf(path);
     }
+    SourceScanner start;
     if (loaded) {
+        clearSystemError();
+        const QByteArray head = file.read(headBytes);
+        if (file.error() != QFileDevice::NoError || !file.seek(0)) {
+            error = lastSystemError() != 0 ? lastSystemError() : systemError::readFailed;
+            loaded = false;
+        } else if (head.contains('\0') &&
+                   platform.messageBox(parent,
+                                       QStringLiteral("Plik \"") + path +
+                                           QStringLiteral("\" nie wygląda na tekst (zawiera znaki NUL). "
+                                                          "Otworzyć go mimo to?"),
+                                       Buttons::OkCancel, Icon::Exclamation, questionTitle,
+                                       Button::Cancel) != Button::Ok) {
+            told.declined = true;
+            return false;
+        }
+        start.feed(reinterpret_cast<const unsigned char *>(head.constData()),
+                   static_cast<std::size_t>(head.size()));
+    }
+    if (loaded) {
+        const std::size_t guess = expectedUtf8(start, file.size());
         // The file belongs to the reader thread from the moment it starts.
-        const std::size_t expected = expectedUtf8(file.size());
-        // Reading and decoding run a few chunks ahead of the editor taking
-        // them in; each chunk's buffer goes back once its text is in.
+        // While it looks at the whole file, the editor makes its buffer.
         SpareBuffers spares;
-        ChunkPipeline<TextChunk> reader(
-            [&file, &spares](const auto &push) { return readDecoded(file, push, &spares); });
+        ChunkPipeline<TextChunk> reader([&file, &spares, &told, &error](const auto &push) {
+            return readDecoded(file, push, told.encoding, error, &spares);
+        });
         loaded = editor.replaceText(
             [&reader, &spares](TextChunk &chunk) {
                 spares.give(std::move(chunk.utf8));
                 return reader.next(chunk);
             },
-            expected);
+            guess);
     }
     if (!loaded) {
+        told.failure = whyNotOpened(path, error);
         platform.messageBox(parent, QStringLiteral("Nie można otworzyć pliku: ") + path, Buttons::Ok,
                             Icon::None, appTitle);
         return false;

@@ -1,6 +1,10 @@
 #pragma once
-// Reading a source file: every byte becomes one character, the 18 Polish
-// letters of code page 852 through their table, all others as Windows-1250.
+// Reading a source file. The whole file is looked at first, to tell how it
+// is read (codepage.h): the program's own saves as plain Windows-1250, UTF-8
+// files as UTF-8, everything else byte by byte with the 18 Polish letters of
+// code page 852 laid over Windows-1250.
+
+#include "codepage.h"
 
 #include <QString>
 
@@ -18,11 +22,19 @@ namespace kesto::modOtworz {
 // Files larger than this are refused rather than exhausting memory.
 constexpr qint64 maxSourceFileSize = qint64(1) << 30;
 
+// What the caller may tell the user after a load.
+struct LoadReport {
+    codepage::SourceEncoding encoding = codepage::SourceEncoding::Cp852Letters;
+    bool declined = false; // not a text, and the user kept what the editor held
+    QString failure;       // why the file could not be read, when it could not
+};
+
 // Puts the file's text into the editor, replacing all it held, and gives the
-// file's identity as it was opened. When the file cannot be opened or read,
+// file's identity as it was opened. A file with NUL bytes near its start is
+// opened only when the user says so. When the file cannot be opened or read,
 // tells the user, leaves the editor as it was and returns false.
 bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platform, QWidget *parent,
-                    FileIdentity *identity = nullptr);
+                    FileIdentity *identity = nullptr, LoadReport *report = nullptr);
 
 // For the tests and fuzzers only (with recovery::decode, WriteResult::way and
 // WriteOptions::unnamedTemporary): the production read loop without a
@@ -31,6 +43,7 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
 struct ReadResult {
     bool ok = false;
     std::string utf8; // the decoded text, ready for the editor control
+    codepage::SourceEncoding encoding = codepage::SourceEncoding::Cp852Letters;
 };
 ReadResult readSourceFile(const QString &path);
 

@@ -4,8 +4,10 @@
 #include "codepage.h"
 #include "disk/filewriter.h"
 #include "documentstate.h"
+#include "failurereason.h"
 #include "platform/platform.h"
 #include "platform/sourceeditor.h"
+#include "textpositions.h"
 
 #include <algorithm>
 #include <functional>
@@ -50,8 +52,7 @@ bool encodeInChunks(std::string_view utf8, Encoded &info, const std::function<bo
     info.unmappable = total.unmappable;
     if (total.unmappable > 0) {
         info.firstUnmappable = total.firstUnmappable;
-        const auto before = utf8.substr(0, total.firstUnmappableAt);
-        info.firstUnmappableLine = 1 + std::count(before.begin(), before.end(), '\r');
+        info.firstUnmappableLine = 1 + countBreaks(utf8.substr(0, total.firstUnmappableAt));
     }
     // A text that ends in a line break of its own gets none added, so that
     // open-then-save gives back the same file.
@@ -101,7 +102,7 @@ Encoded encodeSourceText(std::string_view utf8)
 }
 
 bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Platform &platform,
-                    QWidget *parent, FileIdentity *written)
+                    QWidget *parent, FileIdentity *written, QString *failure)
 {
     // The text is encoded straight into the file being written (twice when
     // the file is rewritten in place: once to measure it). Characters the
@@ -123,6 +124,8 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
                       "Jest ona zachowana w pliku: ") +
                       result.backupKept;
         platform.messageBox(parent, text, kesto::Buttons::Ok, kesto::Icon::None, kesto::appTitle);
+        if (failure)
+            *failure = whyNotSaved(path, result.error);
     }
     if (written && result.status == WriteStatus::Written)
         *written = result.written;

@@ -30,9 +30,10 @@ Encoded encodeSourceText(std::string_view utf8);
 // Writes the editor text to `path` through the file writer (it keeps the
 // file's owner, mode, attributes and links). Asks first when the text holds
 // characters Windows-1250 cannot hold. Returns false, after telling the user,
-// when nothing was written; else `written`, when given, gets the file as it
+// when nothing was written, and `failure` (when given) says why, unless the
+// user chose not to write; else `written`, when given, gets the file as it
 // was written.
 bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Platform &platform,
-                    QWidget *parent, FileIdentity *written = nullptr);
+                    QWidget *parent, FileIdentity *written = nullptr, QString *failure = nullptr);
 
 } // namespace kesto::modZapisz

@@ -61,7 +61,7 @@ void EditorWin::startSession(const QString &fileToOpen)
 {
     offerRecovery();
     if (!fileToOpen.isEmpty())
-        openFile(fileToOpen);
+        openOrStartFile(fileToOpen);
 }
 
 void EditorWin::finishInterruptedSaves()

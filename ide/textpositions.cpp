@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 namespace kesto {
 namespace {
@@ -23,39 +22,25 @@ std::ptrdiff_t utf16Units(const char *p, std::size_t n)
     return units;
 }
 
-std::ptrdiff_t countCr(const char *data, std::size_t n)
-{
-    std::ptrdiff_t count = 0;
-    const char *end = data + n;
-    while (data < end) {
-        const void *hit = std::memchr(data, '\r', static_cast<std::size_t>(end - data));
-        if (!hit)
-            break;
-        ++count;
-        data = static_cast<const char *>(hit) + 1;
-    }
-    return count;
-}
-
 } // namespace
 
-TextCounts countText(std::string_view text)
+TextCounts countText(std::string_view text) { return {utf16Units(text.data(), text.size())}; }
+
+std::ptrdiff_t countBreaks(std::string_view text)
 {
-    TextCounts c;
-    c.utf16Units = utf16Units(text.data(), text.size());
+    std::ptrdiff_t breaks = 0;
     char prev = '\0';
-    for (const char ch : text) {
-        c.loneLf += ch == '\n' && prev != '\r';
-        prev = ch;
+    for (const char c : text) {
+        breaks += c == '\r' || (c == '\n' && prev != '\r');
+        prev = c;
     }
-    return c;
+    return breaks;
 }
 
 void TextPositions::reset(TextCounts counts)
 {
     m_pending.kind = Pending::None;
     m_length = counts.utf16Units;
-    m_loneLf = counts.loneLf;
     m_anchorByte = 0;
     m_anchorChar = 0;
 }
@@ -65,31 +50,11 @@ std::ptrdiff_t TextPositions::unitsIn(long from, long to) const
     return from < to ? utf16Units(m_text.range(from, to), static_cast<std::size_t>(to - from)) : 0;
 }
 
-// Lone LFs at byte positions first..last (inclusive, clipped to the text).
-std::ptrdiff_t TextPositions::loneLfIn(long first, long last) const
-{
-    first = std::max(first, 0L);
-    last = std::min(last, m_text.size() - 1);
-    if (first > last)
-        return 0;
-    const char *p = m_text.range(first, last + 1);
-    std::ptrdiff_t count = 0;
-    char prev = first > 0 ? m_text.at(first - 1) : '\0';
-    for (long i = 0; i <= last - first; ++i) {
-        if (p[i] == '\n' && prev != '\r')
-            ++count;
-        prev = p[i];
-    }
-    return count;
-}
-
-// A change can only alter the lone LFs it inserts or removes and the LF
-// right after it, whose neighbour changes. The anchor moves with the text
-// after it; inside a deletion it falls back to where the deletion starts.
+// The anchor moves with the text after a change; inside a deletion it falls
+// back to where the deletion starts.
 bool TextPositions::beforeInsert(long position, long length)
 {
     const bool settled = settle();
-    m_loneLfBefore = loneLfIn(position, position);
     m_pending = {Pending::Insert, position, length};
     return settled;
 }
@@ -97,7 +62,6 @@ bool TextPositions::beforeInsert(long position, long length)
 bool TextPositions::beforeDelete(long position, long length)
 {
     const bool settled = settle();
-    m_loneLfBefore = loneLfIn(position, position + length);
     m_unitsRemoved = unitsIn(position, position + length);
     if (m_anchorByte > position && m_anchorByte < position + length) {
         m_anchorChar -= unitsIn(position, m_anchorByte);
@@ -114,7 +78,6 @@ bool TextPositions::settle()
         return false;
     m_pending.kind = Pending::None;
     if (p.kind == Pending::Insert) {
-        m_loneLf += loneLfIn(p.position, p.position + p.length) - m_loneLfBefore;
         const std::ptrdiff_t units = unitsIn(p.position, p.position + p.length);
         m_length += units;
         if (m_anchorByte >= p.position && m_anchorByte > 0) {
@@ -122,7 +85,6 @@ bool TextPositions::settle()
             m_anchorChar += units;
         }
     } else {
-        m_loneLf += loneLfIn(p.position, p.position) - m_loneLfBefore;
         m_length -= m_unitsRemoved;
         if (m_anchorByte >= p.position + p.length) {
             m_anchorByte -= p.length;
@@ -206,17 +168,14 @@ std::ptrdiff_t TextPositions::toChar(long bytePos)
     return chr;
 }
 
-std::ptrdiff_t TextPositions::crCountBefore(long byte)
+std::ptrdiff_t TextPositions::breaksBefore(long byte)
 {
     settle();
-    if (m_loneLf == 0) {
-        // Every line break holds exactly one CR, so the line index answers at
-        // once; a caret between the CR and LF of one break has that CR behind it.
-        const bool insideCrLf =
-            byte > 0 && byte < m_text.size() && m_text.at(byte - 1) == '\r' && m_text.at(byte) == '\n';
-        return m_text.lineOf(byte) + (insideCrLf ? 1 : 0);
-    }
-    return countCr(m_text.range(0, byte), static_cast<std::size_t>(byte));
+    // The line index answers at once; a caret between the CR and LF of one
+    // break has that break behind it, as the CR it has passed.
+    const bool insideCrLf =
+        byte > 0 && byte < m_text.size() && m_text.at(byte - 1) == '\r' && m_text.at(byte) == '\n';
+    return m_text.lineOf(byte) + (insideCrLf ? 1 : 0);
 }
 
 } // namespace kesto

@@ -1,10 +1,11 @@
 #pragma once
-// Character positions and carriage returns of a UTF-8 text that lives
-// elsewhere (the editor control's buffer), kept up to date from the
-// notifications sent before each change instead of rescanning the text: a
-// keystroke at the end of a 50 MB file costs microseconds. Characters are
-// counted in UTF-16 units, as the window's commands count them. Free of Qt,
-// so that tests and the fuzzer reach it without a window.
+// Character positions and line breaks of a UTF-8 text that lives elsewhere
+// (the editor control's buffer), kept up to date from the notifications sent
+// before each change instead of rescanning the text: a keystroke at the end
+// of a 50 MB file costs microseconds. Characters are counted in UTF-16 units,
+// as the window's commands count them; a line break is what the editor shows
+// as one: CR LF, a lone CR or a lone LF. Free of Qt, so that tests and the
+// fuzzer reach it without a window.
 
 #include <cstddef>
 #include <string_view>
@@ -26,9 +27,11 @@ public:
 
 struct TextCounts {
     std::ptrdiff_t utf16Units = 0;
-    std::ptrdiff_t loneLf = 0; // LFs without a CR right before them
 };
 TextCounts countText(std::string_view utf8);
+
+// Line breaks in a text: CR LF, a lone CR and a lone LF count one each.
+std::ptrdiff_t countBreaks(std::string_view text);
 
 class TextPositions {
 public:
@@ -48,12 +51,11 @@ public:
     std::ptrdiff_t length(); // UTF-16 units of the whole text
     long toByte(std::ptrdiff_t charPos);
     std::ptrdiff_t toChar(long bytePos);
-    // Carriage returns among the bytes before `bytePos`.
-    std::ptrdiff_t crCountBefore(long bytePos);
+    // Line breaks before `bytePos`; one between the CR and LF of a pair counts.
+    std::ptrdiff_t breaksBefore(long bytePos);
 
 private:
     std::ptrdiff_t unitsIn(long from, long to) const;
-    std::ptrdiff_t loneLfIn(long first, long last) const;
 
     const TextBytes &m_text;
     struct Pending {
@@ -63,8 +65,6 @@ private:
     };
     Pending m_pending;                 // a change announced but not yet counted
     std::ptrdiff_t m_length = 0;       // UTF-16 units of the whole text
-    std::ptrdiff_t m_loneLf = 0;       // 0 lets the line index count the CRs
-    std::ptrdiff_t m_loneLfBefore = 0; // lone LFs where the pending change is
     std::ptrdiff_t m_unitsRemoved = 0; // UTF-16 units of a pending deletion
     // A known byte position and its character position: conversions walk
     // from here (or from either end, if nearer), and carets move in small steps.

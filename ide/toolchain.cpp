@@ -1,8 +1,12 @@
 // Compile starts the assembler, Run starts the run tool. Neither waits for
-// its tool: the lab's tools report to the student themselves.
+// its tool: each runs in a window of its own, which shows what the tool
+// printed and how it ended (toollaunch.h).
 
 #include "editorwin.h"
+#include "toollaunch.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 
 #include <algorithm>
@@ -34,6 +38,30 @@ bool askOk(Platform &platform, QWidget *parent, const QString &text)
 
 } // namespace
 
+bool EditorWin::startTool(const ToolRequest &request, const QString &missingText)
+{
+    const ToolLaunch launch = planToolLaunch(doc.appDir, request, findToolHost());
+    const auto tell = [&](const QString &text, const QString &informative = {}) {
+        m_platform.messageBox(this, text, Buttons::Ok, Icon::Exclamation, appTitle, std::nullopt,
+                              informative);
+        return false;
+    };
+    switch (launch.outcome) {
+    case ToolLaunch::Missing:
+        // The folder it looked in: the program's own, wherever that was installed.
+        return tell(missingText, QStringLiteral("Program szukał go w katalogu: ") +
+                                     QDir::toNativeSeparators(QDir::cleanPath(doc.appDir)));
+    case ToolLaunch::CannotStart: break;
+    case ToolLaunch::Start:
+        if (m_platform.startProcess(launch.program, launch.arguments, request.state))
+            return true;
+        return tell(QStringLiteral("Nie można uruchomić pliku \"") + launch.toolPath +
+                    QStringLiteral("\": system nie uruchomił programu ") + launch.program);
+    }
+    return tell(QStringLiteral("Nie można uruchomić pliku \"") + launch.toolPath + QStringLiteral("\": ") +
+                launch.reason);
+}
+
 void EditorWin::mnuKompiluj()
 {
     if (doc.docChanged) {
@@ -55,13 +83,13 @@ void EditorWin::Skompiluj()
     setStatus(QStringLiteral("Kompilacja pliku \"") + source + u'"');
     // No shell: the source path reaches the assembler as one argument,
     // whatever blanks or shell characters it holds.
-    if (!m_platform.startProcess(doc.appDir + QStringLiteral("ruderari.exe"), {source},
-                                 WindowState::NormalFocused)) {
-        m_platform.messageBox(this,
-                              QStringLiteral("Brak pliku RUDERARI.EXE w katalogu z programem KESTO IDE!!!"),
-                              Buttons::Ok, Icon::Exclamation, appTitle);
+    const ToolRequest request{QStringLiteral("ruderari.exe"),
+                              {source},
+                              {0},
+                              QStringLiteral("Kompilacja pliku ") + QFileInfo(source).fileName(),
+                              WindowState::NormalFocused};
+    if (!startTool(request, QStringLiteral("Brak pliku RUDERARI.EXE w katalogu z programem KESTO IDE!!!")))
         return;
-    }
     doc.hexFile = hexFileFor(source);
     doc.docCompiled = true;
 }
@@ -78,12 +106,13 @@ void EditorWin::mnuUruchom()
         mnuKompiluj();
     }
     setStatus(QStringLiteral("Uruchomienie pliku \"") + currentPath() + u'"');
-    if (!m_platform.startProcess(doc.appDir + QStringLiteral("zozevadi.exe"),
-                                 {u'/' + doc.comPort, doc.hexFile}, WindowState::MinimizedNoFocus)) {
-        m_platform.messageBox(this,
-                              QStringLiteral("Brak pliku ZOZEVADI.EXE w katalogu z programem KESTO IDE!!!"),
-                              Buttons::Ok, Icon::Exclamation, appTitle);
-    }
+    // The port is no path: "/3" reaches a Windows tool under Wine as it is.
+    const ToolRequest request{QStringLiteral("zozevadi.exe"),
+                              {u'/' + doc.comPort, doc.hexFile},
+                              {1},
+                              QStringLiteral("Uruchomienie pliku ") + QFileInfo(currentPath()).fileName(),
+                              WindowState::MinimizedNoFocus};
+    startTool(request, QStringLiteral("Brak pliku ZOZEVADI.EXE w katalogu z programem KESTO IDE!!!"));
 }
 
 } // namespace kesto

@@ -1,5 +1,7 @@
 # make e2e      - the program in a real X server (Xvfb), driven by key events;
-#                 screenshots and the accessibility tree go to $(BUILD)/e2e/
+#                 screenshots and the accessibility tree go to $(BUILD)/e2e/;
+#                 then the tools' terminals under a window manager (openbox),
+#                 with a Windows stand-in under Wine where Wine is installed
 # make install  - install the program, its desktop entry, icon, AppStream data
 #                 and the *.asm file type under PREFIX (default /usr/local);
 #                 DESTDIR is honoured
@@ -10,7 +12,7 @@
 PREFIX ?= /usr/local
 E2E_OUT = $(BUILD)/e2e
 # The screen-reader checks talk to the program over AT-SPI on a private bus.
-E2E_DEPS = at-spi2-core dbus-daemon libglib2.0-bin
+E2E_DEPS = at-spi2-core dbus-daemon libglib2.0-bin openbox
 # dpkg-shlibdeps finds the libraries the package depends on; the validators
 # check its desktop entry and AppStream data; gio tells the type of a file
 # from the MIME database that shared-mime-info builds.
@@ -24,6 +26,7 @@ CI_CHECKS += e2e package
 e2e: build
 	@bash scripts/install-deps $(E2E_DEPS)
 	bash scripts/e2e.sh $(BUILD)/ide/kestoide $(E2E_OUT)
+	bash scripts/e2e/terminal.sh $(BUILD)/ide/kestoide $(E2E_OUT)
 
 # The file type and the desktop entry's MimeType= count only once the
 # databases are rebuilt, which the package leaves to the dpkg triggers.

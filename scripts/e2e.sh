@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # KESTO IDE end to end, the way a student meets it: the real program in a real
 # X server (Xvfb), driven only by key events (xdotool), with stand-in lab tools
-# beside a copy of the program that record how they were started. At the end
+# beside a copy of the program that record how they were started (each runs
+# in a terminal of its own; scripts/e2e/terminal.sh looks at those with a
+# window manager). At the end
 # the program is started again from its command line: --help and --version
 # without a display, an unknown option, and a file to open.
 #
@@ -21,6 +23,7 @@ T=$(mktemp -d /tmp/kesto.XXXXXX)
 app="$T/app" cwd="$T/lab"
 mkdir -p "$app" "$cwd" "$T/moje programy" "$T/dos"
 cp "$program" "$app/kestoide"
+cp "$(dirname "$program")/kestoide-run" "$app/"
 for tool in ruderari.exe zozevadi.exe; do
     # One write per start, so two tools started together do not mix their lines.
     cat >"$app/$tool" <<'EOF'
@@ -55,6 +58,17 @@ tools_started() { # expected lines, in any order
     for line in "$@"; do log "ok: started $line"; done
 }
 tools_count() { expect_eq "tool starts so far" "$(wc -l <"$tools_log")" "$1"; }
+# The assembler's terminal waits for Enter even after a good compile: the
+# student reads it, presses Enter, and is back in the editor.
+close_compile_terminal() { # file name
+    local term
+    term=$(wait_window "^Kompilacja pliku $1\$")
+    focus "$term"
+    key Return
+    wait_window_gone "$term"
+    log "ok: the compile terminal closed on Enter"
+    focus "$main"
+}
 
 load_polish_keys
 
@@ -120,8 +134,9 @@ done
 wait_caption "$main" "KESTO IDE [noname.asm] *"
 a11y_on && wait_a11y_text "line indicator" "$line_field" "Linia ${#program[@]}"
 # The editing control's own keys are gone: duplicate, cut and swap lines,
-# upper case, undo. The saved bytes below show that none of them acted.
-key ctrl+d ctrl+l ctrl+t ctrl+shift+u alt+BackSpace
+# upper case. Alt+Backspace undoes, as in the plain text box: here the
+# Backspace before it. The saved bytes below show that nothing else acted.
+key ctrl+d ctrl+l ctrl+t ctrl+shift+u BackSpace alt+BackSpace
 
 key ctrl+s
 dialog=$(wait_window '^Zachowaj jako$')
@@ -145,6 +160,7 @@ focus "$main"
 key ctrl+m
 tools_started "ruderari.exe|$cwd|$source_path"
 a11y_on && wait_a11y_text "status line" "$status_line" "Kompilacja pliku \"$source_path\""
+close_compile_terminal próba.asm
 key ctrl+r
 tools_started "zozevadi.exe|$cwd|/1|$hex_path"
 a11y_on && wait_a11y_text "status line" "$status_line" "Uruchomienie pliku \"$source_path\""
@@ -200,6 +216,7 @@ key Return
 tools_started "ruderari.exe|$cwd|$dos_path" "zozevadi.exe|$cwd|/3|$T/dos/STARY.hex"
 tools_count 5
 wait_window_gone "$question"
+close_compile_terminal STARY.ASM
 
 # "&Plik" and "&Pomoc" share their access key, so Alt+P alternates between
 # them; reach Plik from "&Edycja" instead.

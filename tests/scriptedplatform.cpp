@@ -2,9 +2,10 @@
 
 kesto::Button ScriptedPlatform::messageBox(QWidget *, const QString &text, kesto::Buttons buttons,
                                            kesto::Icon icon, const QString &title,
-                                           std::optional<kesto::Button> defaultButton)
+                                           std::optional<kesto::Button> defaultButton,
+                                           const QString &informativeText)
 {
-    boxes.append({text, buttons, icon, title, defaultButton});
+    boxes.append({text, buttons, icon, title, defaultButton, informativeText});
     if (!answers.isEmpty())
         return answers.dequeue();
     ++unexpectedBoxes;

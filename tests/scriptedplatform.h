@@ -16,6 +16,7 @@ struct ShownBox {
     kesto::Icon icon;
     QString title;
     std::optional<kesto::Button> defaultButton; // as the caller asked; none for the usual one
+    QString informativeText;
 };
 
 struct ShownDialog {
@@ -39,8 +40,8 @@ public:
     void cancelDialog() { dialogAnswers.enqueue(QString()); }
 
     kesto::Button messageBox(QWidget *, const QString &text, kesto::Buttons buttons, kesto::Icon icon,
-                             const QString &title,
-                             std::optional<kesto::Button> defaultButton = std::nullopt) override;
+                             const QString &title, std::optional<kesto::Button> defaultButton = std::nullopt,
+                             const QString &informativeText = {}) override;
     bool showFileDialog(QWidget *, kesto::FileDialog &dlg, kesto::FileDialog::Action action) override;
     void clipboardClear() override;
     void clipboardSetText(const QString &text) override;

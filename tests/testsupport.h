@@ -35,6 +35,13 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+inline bool installFile(const QString &path, const QByteArray &bytes, bool executable)
+{
+    return writeFile(path, bytes) &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
+                                           (executable ? QFile::ExeOwner : QFile::Permissions()));
+}
+
 // Where a mouse event lands in the editor's viewport to hit the place just
 // before character `pos`. The selection is left as it was.
 inline QPoint pointBefore(kesto::SourceEditor &e, qsizetype pos)
@@ -117,6 +124,31 @@ private:
     QString m_oldCwd;
     QByteArray m_oldStateHome;
 };
+
+// The real helper that runs the lab's tools.
+inline QString helperProgram()
+{
+#ifdef Q_OS_WIN
+    // Beside the suites in the build tree, whose own path is a Unix one under Wine.
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../ide/kestoide-run.exe");
+#else
+    return QStringLiteral(KESTO_RUNNER);
+#endif
+}
+
+// The program's folder as the lab sets it up, made at `folder`: both tools
+// (`tool` is their script) and the real helper that runs them.
+inline QString useToolsFolder(WindowFixture &f, const QString &folder, const QByteArray &tool = "#!/bin/sh\n")
+{
+    if (!QDir().mkpath(folder))
+        return {};
+    for (const char *name : {"ruderari.exe", "zozevadi.exe"})
+        installFile(folder + u'/' + QLatin1String(name), tool, true);
+    const QString helper = helperProgram();
+    QFile::copy(helper, folder + u'/' + QFileInfo(helper).fileName());
+    f.platform.appDir = folder;
+    return folder;
+}
 
 // Writes `bytes` to `path`, its folder made if need be, and opens it through
 // the Open command, its dialog answered with the path; a changed text's

@@ -23,7 +23,51 @@ private slots:
     void sourceBytesReachUtf8AndBackUnchanged();
     void badUtf8AndForeignCharactersBecomeQuestionMarks_data();
     void badUtf8AndForeignCharactersBecomeQuestionMarks();
+    void everyByteBesideALetterOfEachKind_data();
+    void everyByteBesideALetterOfEachKind();
 };
+
+namespace {
+// The code-page-852 letters at bytes where Windows-1250 has no Polish letter.
+const QList<int> dosOnlyLetters = {0xA9, 0xA2, 0x98, 0x88, 0xBE, 0xAB, 0x86, 0xE4,
+                                   0xA4, 0xA8, 0xE0, 0x97, 0x9D, 0xBD, 0x8D, 0xE3};
+
+// The file read as the rule says, and which way that was.
+QString readAs(const QByteArray &file, codepage::SourceEncoding &encoding)
+{
+    codepage::SourceScanner scanner;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(file.constData());
+    scanner.feed(bytes, std::size_t(file.size()));
+    encoding = scanner.encoding();
+    std::string utf8;
+    codepage::appendSourceAsUtf8(bytes, std::size_t(file.size()), utf8, encoding);
+    return scanner.utf8Size() == utf8.size() ? QString::fromStdString(utf8) : QStringLiteral("<size>");
+}
+} // namespace
+
+// Beside Windows-1250's ó (F3) every byte reads as Windows-1250, unless it is a
+// code-page-852 letter; beside 852's ę (A9) every byte reads through the table.
+void TestCodepage::everyByteBesideALetterOfEachKind_data()
+{
+    QTest::addColumn<int>("byte");
+    for (int b = 0; b < 256; ++b)
+        QTest::addRow("%02X", b) << b;
+}
+
+void TestCodepage::everyByteBesideALetterOfEachKind()
+{
+    QFETCH(int, byte);
+    const auto b = static_cast<unsigned char>(byte);
+    codepage::SourceEncoding encoding{};
+    const bool dos = dosOnlyLetters.contains(byte);
+    QCOMPARE(readAs(QByteArray("\xF3") + char(b), encoding),
+             dos ? QString(QChar(codepage::decodeSourceByte(0xF3))) + QChar(codepage::decodeSourceByte(b))
+                 : QString(u'ó') + QChar(codepage::decodeCp1250(b)));
+    QCOMPARE(encoding, dos ? codepage::SourceEncoding::Cp852Letters : codepage::SourceEncoding::Cp1250);
+    QCOMPARE(readAs(QByteArray("\xA9") + char(b), encoding),
+             QString(u'ę') + QChar(codepage::decodeSourceByte(b)));
+    QCOMPARE(encoding, codepage::SourceEncoding::Cp852Letters);
+}
 
 void TestCodepage::decodeAgreesWithIcuWindows1250()
 {

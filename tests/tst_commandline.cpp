@@ -49,6 +49,7 @@ private slots:
     void firstFileOpensAndTheRestAreIgnored();
     void unknownOptionOrEmptyNameIsAUsageError();
     void sessionFileOpensAfterTheUnsavedChangesQuestion();
+    void sessionFileNotThereYetStartsEmptyUnderItsName();
     void droppedFileOpensOnceTheDropIsOver();
     void dropOfferedOnlyAsMoveIsRefused();
     void droppedFolderOrWebAddressGetsTheReadersMessage();
@@ -151,6 +152,33 @@ void TestCommandLine::sessionFileOpensAfterTheUnsavedChangesQuestion()
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + path + u']');
     QCOMPARE(w.Text1->text(), QStringLiteral("Otworzono plik: \"") + path + u'"');
     QVERIFY(!w.doc.docChanged && !w.doc.docUntitled);
+}
+
+void TestCommandLine::sessionFileNotThereYetStartsEmptyUnderItsName()
+{
+    WindowFixture f;
+    EditorWin &w = f.open();
+    const QString path = f.path(QStringLiteral("nowy.asm"));
+    w.startSession(path);
+    QVERIFY(f.platform.boxes.isEmpty());
+    QCOMPARE(w.txtEdit->text(), QString());
+    QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [") + path + u']');
+    QCOMPARE(w.Text1->text(), QStringLiteral("Nowy plik: \"") + path + u'"');
+    QVERIFY(!w.doc.docChanged && !w.doc.docUntitled);
+    QVERIFY(!QFileInfo::exists(path));
+    // The first Save writes it there, with no dialog and no question.
+    QTest::keyClicks(w.txtEdit, QStringLiteral("NOP"));
+    QVERIFY(w.mnuZapisz());
+    QVERIFY(f.platform.dialogs.isEmpty() && f.platform.boxes.isEmpty());
+    QCOMPARE(readAll(path), QByteArray("NOP\r\n"));
+
+    // In a folder that is not there, it is the reader's error, as before.
+    const QString lost = f.path(QStringLiteral("brak/nowy.asm"));
+    f.platform.answer(Button::Ok);
+    w.startSession(lost);
+    QCOMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(f.platform.boxes[0].text, cannotOpen + lost);
+    QCOMPARE(w.dlgPlik.FileName, path);
 }
 
 void TestCommandLine::droppedFileOpensOnceTheDropIsOver()

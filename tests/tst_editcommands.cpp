@@ -173,7 +173,7 @@ void TestEditCommands::middleClickPastesPrimarySelectionExactlyWhereClicked()
     QTest::mouseClick(win.txtEdit->viewport(), Qt::MiddleButton, Qt::NoModifier, click);
     checkEditor(win, u"ab\r\ncA\rB\nCd"_s, 10, 0, true);
     QVERIFY(win.windowTitle().endsWith(u" *"_s));
-    QCOMPARE(win.Text2->text(), u"Linia 3"_s);
+    QCOMPARE(win.Text2->text(), u"Linia 4"_s);
 }
 
 // Text from another program, dropped as a copy or as a move.

@@ -4,6 +4,7 @@
 // Whatever fails, every file stays as it was, byte for byte.
 
 #include "disk/statedir.h"
+#include "failurereason.h"
 #include "modzapisz.h"
 #include "testsupport.h"
 #include "unprivileged.h"
@@ -34,6 +35,13 @@ using namespace kesto;
 
 namespace {
 
+// What the system says of a name longer than its file system takes.
+#ifdef Q_OS_WIN
+const int nameTooLong = ERROR_FILENAME_EXCED_RANGE;
+#else
+const int nameTooLong = ENAMETOOLONG;
+#endif
+
 const QString cannotSave =
     QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa.");
 const QString settingsError = QStringLiteral("Błąd podczas zapisywania ustawień");
@@ -57,6 +65,10 @@ public:
     {
         m_mounted = ::mount("tmpfs", native(m_path).constData(), "tmpfs", MS_NOSUID, "size=64k") == 0;
         return m_mounted;
+    }
+    bool makeReadOnly() const
+    {
+        return ::mount("tmpfs", native(m_path).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
     // Fills it to the last block.
     bool fill() const
@@ -237,6 +249,12 @@ public:
             return std::nullopt;
         return copy;
     }
+    // The same copy, its file system mounted read-only.
+    std::optional<QString> onReadOnlyDisk()
+    {
+        const std::optional<QString> copy = onSmallDisk();
+        return copy && m_disk.makeReadOnly() ? copy : std::nullopt;
+    }
 #endif
 
     QTemporaryDir dir;
@@ -257,15 +275,18 @@ private:
 // Saves a text too large for the small disk to `target`, which the writer
 // must refuse: one report, and every entry of the scene as it was, down to
 // its inode; no backup or record of an unfinished save left behind.
-void expectSaveRefused(const QString &target, Scene &scene)
+// `why` is what the status line then says of it.
+void expectSaveRefused(const QString &target, Scene &scene, const QString &why)
 {
     const QMap<QString, QByteArray> before = snapshot(scene.dir.path());
     SourceEditor editor;
     editor.setText(QString(100'000, u'n'));
     ScriptedPlatform platform;
-    const bool saved = modZapisz::SaveSourceFile(target, editor, platform, nullptr);
+    QString failure;
+    const bool saved = modZapisz::SaveSourceFile(target, editor, platform, nullptr, nullptr, &failure);
     scene.liftFileSizeLimit();
     QVERIFY(!saved);
+    QCOMPARE(failure, why);
     QCOMPARE(snapshot(scene.dir.path()), before);
     QCOMPARE(stateFiles(), QStringList());
     QCOMPARE(platform.boxes.size(), 1);
@@ -297,55 +318,74 @@ void TestFaultInjection::refusedSaveLeavesEveryFileAsItWas()
     // where this system cannot make it so. A read-only or immutable file is
     // refused even to root, as on the systems the program was made for.
     using Made = std::optional<QString>;
-    const std::pair<const char *, std::function<Made(Scene &)>> refusals[] = {
-        {"missing folder", [](Scene &s) { return s.path(QStringLiteral("nowhere/x.asm")); }},
-        {"a directory", [](Scene &s) { return s.path(QStringLiteral("sub")); }},
-        {"empty name", [](Scene &) { return QStringLiteral(""); }},
+    const QString readOnly = QStringLiteral("plik tylko do odczytu"),
+                  full = QStringLiteral("brak miejsca na dysku");
+    const QString tooLarge = QStringLiteral("plik jest za duży"),
+                  notRegular = QStringLiteral("to nie jest zwykły plik");
+#ifdef Q_OS_WIN
+    const QString heldOpen = qt_error_string(ERROR_SHARING_VIOLATION);
+#endif
+    const std::tuple<const char *, std::function<Made(Scene &)>, QString> refusals[] = {
+        {"missing folder", [](Scene &s) { return s.path(QStringLiteral("nowhere/x.asm")); },
+         QStringLiteral("brak katalogu")},
+        {"a directory", [](Scene &s) { return s.path(QStringLiteral("sub")); },
+         qt_error_string(systemError::isDirectory)},
+        {"empty name", [](Scene &) { return QStringLiteral(""); }, qt_error_string(systemError::badName)},
         // Cut at the NUL, the name would be the file's own.
-        {"NUL after the file's name", [](Scene &s) { return s.file + QString::fromUtf16(u"\0x.asm", 6); }},
-        {"name too long", [](Scene &s) { return s.path(QString(300, u'n')); }},
+        {"NUL after the file's name", [](Scene &s) { return s.file + QString::fromUtf16(u"\0x.asm", 6); },
+         qt_error_string(systemError::badName)},
+        {"name too long", [](Scene &s) { return s.path(QString(300, u'n')); }, qt_error_string(nameTooLong)},
         {"read-only file",
          [](Scene &s) {
              QFile::setPermissions(s.file, QFileDevice::ReadOwner | QFileDevice::ReadOther);
              return s.file;
-         }},
+         },
+         readOnly},
 #ifdef Q_OS_WIN
         {"file held open by another program",
-         [](Scene &s) { return s.holdOpen(s.file) ? Made(s.file) : std::nullopt; }},
+         [](Scene &s) { return s.holdOpen(s.file) ? Made(s.file) : std::nullopt; }, heldOpen},
 #else // immutable files, FIFOs, device nodes, file size limits and mounts are POSIX
-        {"immutable file", [](Scene &s) { return s.makeImmutable(s.file) ? Made(s.file) : std::nullopt; }},
+        {"immutable file", [](Scene &s) { return s.makeImmutable(s.file) ? Made(s.file) : std::nullopt; },
+         readOnly},
         {"FIFO",
          [](Scene &s) {
              const QString fifo = s.path(QStringLiteral("fifo.asm"));
              return ::mkfifo(native(fifo).constData(), 0644) == 0 ? Made(fifo) : std::nullopt;
-         }},
+         },
+         notRegular},
         // As root even /dev/null would be replaced by a plain file.
         {"device",
          [](Scene &s) {
              const QString device = s.path(QStringLiteral("device.asm"));
              return ::mknod(native(device).constData(), S_IFCHR | 0644, makedev(1, 3)) == 0 ? Made(device)
                                                                                             : std::nullopt;
-         }},
-        {"file size limit", [](Scene &s) { return s.limitFileSize() ? Made(s.file) : std::nullopt; }},
+         },
+         notRegular},
+        {"file size limit", [](Scene &s) { return s.limitFileSize() ? Made(s.file) : std::nullopt; },
+         tooLarge},
         {"file size limit, in place",
-         [](Scene &s) { return s.secondName(s.file) && s.limitFileSize() ? Made(s.file) : std::nullopt; }},
-        {"full file system", [](Scene &s) { return s.onSmallDisk(); }},
+         [](Scene &s) { return s.secondName(s.file) && s.limitFileSize() ? Made(s.file) : std::nullopt; },
+         tooLarge},
+        {"full file system", [](Scene &s) { return s.onSmallDisk(); }, full},
+        {"read-only file system", [](Scene &s) { return s.onReadOnlyDisk(); },
+         QStringLiteral("nośnik tylko do odczytu")},
         {"full file system, in place",
          [](Scene &s) {
              const Made copy = s.onSmallDisk();
              return copy && s.secondName(*copy) ? copy : std::nullopt;
-         }},
+         },
+         full},
 #endif
     };
     QStringList notMade;
-    for (const auto &[what, make] : refusals) {
+    for (const auto &[what, make, why] : refusals) {
         Scene scene;
         const Made target = make(scene);
         if (!target) {
             notMade << QString::fromLatin1(what);
             continue;
         }
-        expectSaveRefused(*target, scene);
+        expectSaveRefused(*target, scene, why);
         if (QTest::currentTestFailed())
             return qWarning("... saving with %s", what);
     }
@@ -362,7 +402,7 @@ void TestFaultInjection::fileItsUserMayNotWriteIsRefusedThoughRootCould()
     Scene scene;
     QCOMPARE(::chmod(native(scene.file).constData(), 0464), 0);
     QVERIFY(!QFile(scene.file).open(QIODevice::Append));
-    expectSaveRefused(scene.file, scene);
+    expectSaveRefused(scene.file, scene, QStringLiteral("brak uprawnień"));
 }
 #endif
 

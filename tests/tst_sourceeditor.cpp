@@ -30,8 +30,8 @@ private slots:
     void selTextReplacesSelectionAndPutsCaretAfter();
     void changeSignalIsSynchronousForEveryChange();
     void keyReleaseSignalForEveryKey();
-    void positionsAndCrCountMatchNaiveUnderRandomEdits();
-    void crCountInsideCrLfAndAtEnds();
+    void positionsAndBreaksMatchNaiveUnderRandomEdits();
+    void breaksInsideCrLfAndAtEnds();
     void failedReplacementKeepsOldText();
     void chunkedReplacementKeepsBreaksAcrossChunkEnds();
     void replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo();
@@ -111,17 +111,39 @@ void TestSourceEditor::keysEditOnlyAsInPlainTextBox_data()
     row("Shift+Up, Shift+Tab", QStringLiteral("aXd\r\nef"));
     row("Shift+Tab", untouched);
     row("Ctrl+Tab", untouched);
+    // Alt+Backspace undoes, as in the plain text box; with nothing to undo
+    // (the text was loaded), it does nothing.
+    row("Del, Alt+Backspace", QStringLiteral("ab\r\ncdX\r\nef"));
+    row("Alt+Backspace", untouched);
     // The control's own keys that are gone: each leaves text and caret alone.
-    for (const char *keys : {"Ctrl+D",         "Ctrl+L",        "Ctrl+Shift+L",
-                             "Ctrl+T",         "Ctrl+Shift+T",  "Ctrl+U",
-                             "Ctrl+Shift+U",   "Alt+Backspace", "Ctrl+Z",
-                             "Ctrl+Y",         "Ctrl+Shift+Z",  "Ins",
-                             "Alt+Shift+Down", "Alt+Shift+Up",  "Alt+Shift+Left",
-                             "Alt+D",          "Alt+Shift+D",   "Ctrl+1",
-                             "Ctrl+Backspace", "Ctrl+Del",      "Ctrl+Shift+Backspace",
-                             "Ctrl+Shift+Del", "Esc",           "Ctrl+Return",
-                             "Alt+Home",       "Alt+End",       "Ctrl+[",
-                             "Ctrl+]",         "Ctrl+/"})
+    for (const char *keys : {"Ctrl+D",
+                             "Ctrl+L",
+                             "Ctrl+Shift+L",
+                             "Ctrl+T",
+                             "Ctrl+Shift+T",
+                             "Ctrl+U",
+                             "Ctrl+Shift+U",
+                             "Ctrl+Z",
+                             "Ctrl+Y",
+                             "Ctrl+Shift+Z",
+                             "Ins",
+                             "Alt+Shift+Down",
+                             "Alt+Shift+Up",
+                             "Alt+Shift+Left",
+                             "Alt+D",
+                             "Alt+Shift+D",
+                             "Ctrl+1",
+                             "Ctrl+Backspace",
+                             "Ctrl+Del",
+                             "Ctrl+Shift+Backspace",
+                             "Ctrl+Shift+Del",
+                             "Esc",
+                             "Ctrl+Return",
+                             "Alt+Home",
+                             "Alt+End",
+                             "Ctrl+[",
+                             "Ctrl+]",
+                             "Ctrl+/"})
         row(keys, untouched);
 }
 
@@ -288,9 +310,16 @@ void TestSourceEditor::keyReleaseSignalForEveryKey()
     QCOMPARE(spy.count(), 6);
 }
 
-static qsizetype naiveCr(const QString &text, qsizetype n) { return text.left(n).count(u'\r'); }
+// Line breaks as the editor shows them: CR LF, a lone CR, a lone LF.
+template <typename Text> static qsizetype naiveBreaks(const Text &text, qsizetype n)
+{
+    qsizetype breaks = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        breaks += text.at(i) == '\r' || (text.at(i) == '\n' && (i == 0 || text.at(i - 1) != '\r'));
+    return breaks;
+}
 
-void TestSourceEditor::positionsAndCrCountMatchNaiveUnderRandomEdits()
+void TestSourceEditor::positionsAndBreaksMatchNaiveUnderRandomEdits()
 {
     const QStringList pieces = {QStringLiteral("\r"),   QStringLiteral("\n"), QStringLiteral("\r\n"),
                                 QStringLiteral("ab"),   QStringLiteral("ż"),  QStringLiteral("x\r\ny\nz\r"),
@@ -312,9 +341,9 @@ void TestSourceEditor::positionsAndCrCountMatchNaiveUnderRandomEdits()
         const QString text = e.text();
         for (int probe = 0; probe < 5; ++probe) {
             const qsizetype pos = rng.bounded(int(text.size()) + 1);
-            QCOMPARE(e.crCountBefore(pos), naiveCr(text, pos));
+            QCOMPARE(e.breaksBefore(pos), naiveBreaks(text, pos));
         }
-        QCOMPARE(e.crCount(), naiveCr(text, text.size()));
+        QCOMPARE(e.breakCount(), naiveBreaks(text, text.size()));
         QCOMPARE(e.length(), text.size());
         // Character positions survive the round trip through the control's bytes.
         const qsizetype pos = rng.bounded(int(text.size()) + 1);
@@ -326,17 +355,19 @@ void TestSourceEditor::positionsAndCrCountMatchNaiveUnderRandomEdits()
     }
 }
 
-void TestSourceEditor::crCountInsideCrLfAndAtEnds()
+void TestSourceEditor::breaksInsideCrLfAndAtEnds()
 {
     SourceEditor e;
     e.setText(QStringLiteral("a\r\nb\r\n"));
-    QCOMPARE(e.crCountBefore(0), 0);
-    QCOMPARE(e.crCountBefore(1), 0); // before the CR
-    QCOMPARE(e.crCountBefore(2), 1); // between CR and LF
-    QCOMPARE(e.crCountBefore(3), 1);
-    QCOMPARE(e.crCountBefore(6), 2);
-    e.setText(QStringLiteral("a\nb\nc"));
-    QCOMPARE(e.crCount(), 0);
+    QCOMPARE(e.breaksBefore(0), 0);
+    QCOMPARE(e.breaksBefore(1), 0); // before the CR
+    QCOMPARE(e.breaksBefore(2), 1); // between CR and LF
+    QCOMPARE(e.breaksBefore(3), 1);
+    QCOMPARE(e.breaksBefore(6), 2);
+    // A lone LF or CR is a break of its own, as the editor shows it.
+    e.setText(QStringLiteral("a\nb\nc\rd"));
+    QCOMPARE(e.breakCount(), 3);
+    QCOMPARE(e.breaksBefore(4), 2);
 }
 
 void TestSourceEditor::failedReplacementKeepsOldText()
@@ -374,12 +405,11 @@ void TestSourceEditor::chunkedReplacementKeepsBreaksAcrossChunkEnds()
             return 0;
         chunk.utf8 = pieces[i++];
         chunk.utf16Units = qsizetype(chunk.utf8.size());
-        chunk.loneLf = i == 3 ? 1 : 0;
         return 1;
     }));
     QCOMPARE(e.text(), QStringLiteral("a\r\nb\r\n\nc"));
-    QCOMPARE(e.crCount(), 2);
-    QCOMPARE(e.crCountBefore(4), 1);
+    QCOMPARE(e.breakCount(), 3);
+    QCOMPARE(e.breaksBefore(4), 1);
     QCOMPARE(e.length(), 8);
 }
 
@@ -423,7 +453,6 @@ void TestSourceEditor::keyPressedDuringReplacementWaitsForItsEnd()
         }
         chunk.utf8 = calls == 1 ? "nowy " : "tekst";
         chunk.utf16Units = 5;
-        chunk.loneLf = 0;
         return 1;
     }));
     QCOMPARE(e.text(), QStringLiteral("nowy tekst"));
@@ -465,13 +494,13 @@ void TestSourceEditor::loadedFileCountsMatchNaiveCounts()
     ScriptedPlatform platform;
     QVERIFY(modOtworz::LoadSourceFile(path, e, platform, nullptr));
     QCOMPARE(e.length(), bytes.size()); // one character per byte
-    QCOMPARE(e.crCount(), bytes.count('\r'));
+    QCOMPARE(e.breakCount(), naiveBreaks(bytes, bytes.size()));
     for (int probe = 0; probe < 40; ++probe) {
         const qsizetype pos = rng.bounded(int(bytes.size()) + 1);
-        QCOMPARE(e.crCountBefore(pos), bytes.left(pos).count('\r'));
+        QCOMPARE(e.breaksBefore(pos), naiveBreaks(bytes, pos));
     }
     for (qsizetype pos : {qsizetype(1) << 20, (qsizetype(1) << 20) + 1, bytes.size()})
-        QCOMPARE(e.crCountBefore(pos), bytes.left(pos).count('\r'));
+        QCOMPARE(e.breaksBefore(pos), naiveBreaks(bytes, pos));
 }
 
 QTEST_MAIN(TestSourceEditor)

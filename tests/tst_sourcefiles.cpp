@@ -1,7 +1,9 @@
-// Reading and writing real source files: the code-page-852 letters, line ends
-// kept byte for byte, and what the reader refuses. What the writer refuses is
-// among the faults of tst_faultinjection.
+// Reading and writing real source files: the code-page-852 letters, the
+// program's own saves and UTF-8 files, line ends kept byte for byte, and what
+// the reader refuses and why. What the writer refuses is among the faults of
+// tst_faultinjection.
 
+#include "failurereason.h"
 #include "modotworz.h"
 #include "modzapisz.h"
 #include "testsupport.h"
@@ -22,12 +24,22 @@
 
 using namespace kesto;
 
+namespace {
+// What the system says of a name longer than its file system takes.
+#ifdef Q_OS_WIN
+const int nameTooLong = ERROR_FILENAME_EXCED_RANGE;
+#else
+const int nameTooLong = ENAMETOOLONG;
+#endif
+} // namespace
+
 class TestSourceFiles : public QObject {
     Q_OBJECT
 private slots:
     void loadKeepsEveryByteAndConvertsLetters_data();
     void loadKeepsEveryByteAndConvertsLetters();
     void loadRefusesWhatIsNoReadableFile();
+    void fileWithNulOpensOnlyWhenAsked();
     void encodeAddsLineEndOnlyWhenMissing_data();
     void encodeAddsLineEndOnlyWhenMissing();
     void encodeNamesFirstForeignCharacterAndItsLine();
@@ -42,21 +54,31 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::addColumn<bool>("utf8");
+    QTest::newRow("empty") << QByteArray() << QString() << false;
     QTest::newRow("mixed line ends") << QByteArray("a\rb\nc\r\n\n\r\r\n")
-                                     << QStringLiteral("a\rb\nc\r\n\n\r\r\n");
-    QTest::newRow("nul bytes") << QByteArray("a\0b\0\r\n", 6) << QString::fromUtf16(u"a\0b\0\r\n", 6);
+                                     << QStringLiteral("a\rb\nc\r\n\n\r\r\n") << false;
+    QTest::newRow("nul bytes past the first 64 KiB")
+        << QByteArray(65536, 'x') + QByteArray("\0\r\n", 3)
+        << QString(65536, u'x') + QString::fromUtf16(u"\0\r\n", 3) << false;
     // A DOS file: all 18 letters, then a box drawn with 852 line characters,
     // which come out as the Windows-1250 characters of those bytes.
     QTest::newRow("code page 852")
         << QByteArray("\xA5\xA9\xA2\x98\x88\xBE\xAB\x86\xE4\xA4\xA8\xE0\x97\x9D\xBD\x8D\x8F\xE3\r\n"
                       "\xDA\xC4\xBF\r\n\xB3 \xB3\r\n\xC0\xC4\xD9\r\n")
-        << QStringLiteral("ąęóśłżźćńĄĘÓŚŁŻŹĆŃ\r\nÚÄż\r\nł ł\r\nŔÄŮ\r\n");
-    // A Windows-1250 file goes through the same table: Ą and Ź turn into ą and Ć.
+        << QStringLiteral("ąęóśłżźćńĄĘÓŚŁŻŹĆŃ\r\nÚÄż\r\nł ł\r\nŔÄŮ\r\n") << false;
+    // No letter only Windows-1250 has: read as ever, the frame and the ą.
+    QTest::newRow("DOS są in a frame")
+        << QByteArray("\xDA\xC4\xC4\xBF\r\n\xB3s\xA5\xB3\r\n") << QStringLiteral("ÚÄÄż\r\nłsął\r\n") << false;
+    // The program's own save: ś is Windows-1250's alone, so Ą and Ź stay.
     QTest::newRow("windows-1250") << QByteArray("\xB9\x9C\xBF\xA5\x8F\x80\x81")
-                                  << QStringLiteral("ąśżąĆ€\u0081");
+                                  << QStringLiteral("ąśżĄŹ€\u0081") << false;
+    QTest::newRow("UTF-8") << QStringLiteral("źródło\r\n").toUtf8() << QStringLiteral("źródło\r\n") << true;
+    QTest::newRow("UTF-8, its mark dropped")
+        << QByteArray("\xEF\xBB\xBFmov") << QStringLiteral("mov") << true;
     QTest::newRow("one 10 MB line") << QByteArray(10'000'000, 'x') + "\r\n"
-                                    << QString(10'000'000, u'x') + "\r\n";
+                                    << QString(10'000'000, u'x') + "\r\n"
+                                    << false;
 }
 
 void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters()
@@ -70,10 +92,37 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters()
     SourceEditor editor;
     editor.setText(QStringLiteral("old"));
     ScriptedPlatform platform;
-    QVERIFY(modOtworz::LoadSourceFile(path, editor, platform, nullptr));
+    modOtworz::LoadReport report;
+    QVERIFY(modOtworz::LoadSourceFile(path, editor, platform, nullptr, nullptr, &report));
     QCOMPARE(editor.text(), text);
     QCOMPARE(editor.length(), text.size());
+    QTEST(report.encoding == codepage::SourceEncoding::Utf8, "utf8");
     QVERIFY(platform.boxes.isEmpty());
+}
+
+void TestSourceFiles::fileWithNulOpensOnlyWhenAsked()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.out"));
+    QVERIFY(writeFile(path, QByteArray("\x7F"
+                                       "ELF\x02\0\0\0mov",
+                                       11)));
+    SourceEditor editor;
+    editor.setText(QStringLiteral("kept\r\n"));
+    ScriptedPlatform platform;
+    modOtworz::LoadReport report;
+    platform.answer(Button::Cancel);
+    QVERIFY(!modOtworz::LoadSourceFile(path, editor, platform, nullptr, nullptr, &report));
+    QVERIFY(report.declined);
+    QVERIFY(report.failure.isEmpty());
+    QCOMPARE(editor.text(), QStringLiteral("kept\r\n"));
+    QCOMPARE(platform.boxes.size(), 1);
+    expectBox(platform.boxes[0],
+              QStringLiteral("Plik \"") + path +
+                  QStringLiteral("\" nie wygląda na tekst (zawiera znaki NUL). Otworzyć go mimo to?"),
+              Buttons::OkCancel, Icon::Exclamation, QStringLiteral("KESTO IDE"));
+    // OK opens it all the same: saveThenReopenAndSaveIsByteIdentical(nul bytes).
+    QCOMPARE(platform.boxes[0].defaultButton, std::optional(Button::Cancel));
 }
 
 void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
@@ -81,42 +130,51 @@ void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
 #ifdef Q_OS_WIN
     HANDLE held = INVALID_HANDLE_VALUE;
 #endif
-    // Each gives a path in `dir`, beside a readable file "a.asm".
-    const std::function<QString(const QTemporaryDir &)> unreadable[] = {
-        [](const QTemporaryDir &dir) { return dir.filePath(QStringLiteral("missing.asm")); },
-        [](const QTemporaryDir &dir) { return dir.path(); },
+    // Each gives a path in `dir`, beside a readable file "a.asm", and why it
+    // is not read, as the status line says it.
+    const QString notRegular = QStringLiteral("to nie jest zwykły plik");
+    const std::pair<std::function<QString(const QTemporaryDir &)>, QString> unreadable[] = {
+        {[](const QTemporaryDir &dir) { return dir.filePath(QStringLiteral("missing.asm")); },
+         qt_error_string(ENOENT)},
+        {[](const QTemporaryDir &dir) { return dir.path(); }, qt_error_string(systemError::isDirectory)},
 #ifdef Q_OS_UNIX // FIFOs and device files are POSIX
-        [](const QTemporaryDir &dir) {
-            const QString fifo = dir.filePath(QStringLiteral("x y.asm"));
-            ::mkfifo(native(fifo).constData(), 0600);
-            return fifo;
-        },
-        [](const QTemporaryDir &) { return QStringLiteral("/dev/zero"); },
+        {[](const QTemporaryDir &dir) {
+             const QString fifo = dir.filePath(QStringLiteral("x y.asm"));
+             ::mkfifo(native(fifo).constData(), 0600);
+             return fifo;
+         },
+         notRegular},
+        {[](const QTemporaryDir &) { return QStringLiteral("/dev/zero"); }, notRegular},
 #else
         // Another program holds it open and lets nobody read it.
-        [&held](const QTemporaryDir &dir) {
-            const QString locked = dir.filePath(QStringLiteral("x y.asm"));
-            writeFile(locked, "locked\r\n");
-            held = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(locked).utf16()),
-                               GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            return locked;
-        },
+        {[&held](const QTemporaryDir &dir) {
+             const QString locked = dir.filePath(QStringLiteral("x y.asm"));
+             writeFile(locked, "locked\r\n");
+             held = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(locked).utf16()),
+                                GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             return locked;
+         },
+         qt_error_string(ERROR_SHARING_VIOLATION)},
 #endif
-        [](const QTemporaryDir &dir) {
-            QFile big(dir.filePath(QStringLiteral("big.asm"))); // sparse: takes no room on disk
-            if (big.open(QIODevice::WriteOnly))
-                big.resize(modOtworz::maxSourceFileSize + 1);
-            return big.fileName();
-        },
-        [](const QTemporaryDir &) { return QStringLiteral(""); },
+        {[](const QTemporaryDir &dir) {
+             QFile big(dir.filePath(QStringLiteral("big.asm"))); // sparse: takes no room on disk
+             if (big.open(QIODevice::WriteOnly))
+                 big.resize(modOtworz::maxSourceFileSize + 1);
+             return big.fileName();
+         },
+         QStringLiteral("plik jest za duży")},
+        {[](const QTemporaryDir &) { return QStringLiteral(""); }, qt_error_string(systemError::badName)},
         // Cut at the NUL, the name would be a readable file's.
-        [](const QTemporaryDir &dir) {
-            return dir.filePath(QStringLiteral("a.asm")) + QString::fromUtf16(u"\0.asm", 5);
-        },
-        [](const QTemporaryDir &dir) { return dir.filePath(QString(300, u'n')); },
-        [](const QTemporaryDir &dir) { return dir.path() + QStringLiteral("/d").repeated(3000); },
+        {[](const QTemporaryDir &dir) {
+             return dir.filePath(QStringLiteral("a.asm")) + QString::fromUtf16(u"\0.asm", 5);
+         },
+         qt_error_string(systemError::badName)},
+        {[](const QTemporaryDir &dir) { return dir.filePath(QString(300, u'n')); },
+         qt_error_string(nameTooLong)},
+        {[](const QTemporaryDir &dir) { return dir.path() + QStringLiteral("/d").repeated(3000); },
+         QStringLiteral("brak katalogu")},
     };
-    for (const auto &make : unreadable) {
+    for (const auto &[make, why] : unreadable) {
         QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath(QStringLiteral("a.asm")), "readable\r\n"));
         const QString path = make(dir);
@@ -137,7 +195,10 @@ void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
         SourceEditor editor;
         editor.setText(QStringLiteral("kept\r\n"));
         ScriptedPlatform platform;
-        QVERIFY2(!modOtworz::LoadSourceFile(path, editor, platform, nullptr), qPrintable(path));
+        modOtworz::LoadReport report;
+        QVERIFY2(!modOtworz::LoadSourceFile(path, editor, platform, nullptr, nullptr, &report),
+                 qPrintable(path));
+        QCOMPARE(report.failure, why);
         QCOMPARE(editor.text(), QStringLiteral("kept\r\n"));
         QCOMPARE(platform.boxes.size(), 1);
         expectBox(platform.boxes[0], QStringLiteral("Nie można otworzyć pliku: ") + path, Buttons::Ok,
@@ -175,13 +236,13 @@ void TestSourceFiles::encodeAddsLineEndOnlyWhenMissing()
 
 void TestSourceFiles::encodeNamesFirstForeignCharacterAndItsLine()
 {
-    // The lone LF starts no line, as in the line indicator.
+    // The lone LF starts a line, as in the editor and the line indicator.
     const modZapisz::Encoded e =
         modZapisz::encodeSourceText(QStringLiteral("x\r\ny\nz\r\nok 😀 ✓").toStdString());
     QCOMPARE(QByteArray::fromStdString(e.bytes), QByteArray("x\r\ny\nz\r\nok ? ?\r\n"));
     QCOMPARE(e.unmappable, std::size_t(2));
     QCOMPARE(uint(e.firstUnmappable), 0x1F600u);
-    QCOMPARE(e.firstUnmappableLine, 3);
+    QCOMPARE(e.firstUnmappableLine, 4);
 }
 
 void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical_data()
@@ -197,6 +258,11 @@ void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical_data()
         << QByteArray("\xB9\xE6\x9C\x81\x83\x90\r\n") << QByteArray("\xB9\xE6\x9C\x81\x83\x90\r\n");
     // The 852 letters are written back in Windows-1250.
     QTest::newRow("852 letters") << QByteArray("\xA5\x88\r\n") << QByteArray("\xB9\xB3\r\n");
+    // Once saved, "Źródło" and "Ą" stay: they come back as Windows-1250.
+    QTest::newRow("the program's own save") << QByteArray("\x8F\xF3"
+                                                          "d\xB3o \xA5\r\n")
+                                            << QByteArray("\x8F\xF3"
+                                                          "d\xB3o \xA5\r\n");
 }
 
 void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical()
@@ -209,11 +275,13 @@ void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical()
     SourceEditor editor;
     ScriptedPlatform platform;
     for (int round = 0; round < 3; ++round) {
+        if (original.contains('\0'))
+            platform.answer(Button::Ok); // open it all the same
         QVERIFY(modOtworz::LoadSourceFile(path, editor, platform, nullptr));
         QVERIFY(modZapisz::SaveSourceFile(path, editor, platform, nullptr));
         QCOMPARE(readAll(path), saved);
     }
-    QVERIFY(platform.boxes.isEmpty());
+    QCOMPARE(platform.unexpectedBoxes, 0);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.asm")});
 }
 

@@ -1,9 +1,13 @@
-// Compile and Run: the questions and status texts, the Run loop, and the
-// lab's tools started for real from a stand-in program directory.
+// Compile and Run: the questions and status texts, the Run loop, how a tool
+// is started (the helper in a terminal, Wine for a Windows program on Linux;
+// the helper in a console on Windows), and the lab's tools started for real
+// from a stand-in program directory.
 
 #include "testsupport.h"
+#include "toollaunch.h"
 
 #include <QFileInfo>
+#include <QProcess>
 
 #include <functional>
 
@@ -35,20 +39,22 @@ const QByteArray standInTool = R"sh(#!/bin/sh
 printf '%s\0' "$(pwd -P)" "$@" > "$0.part" && mv -f "$0.part" "$0.args"
 )sh";
 
+#ifdef Q_OS_WIN
+// The Unicode stand-in for the lab's tools (tests/windows/standin.c).
+QString standIn() { return QCoreApplication::applicationDirPath() + u"/../standin/standin-unicode.exe"_s; }
+#endif
+
 void installTool(const QString &path, bool executable)
 {
 #ifdef Q_OS_WIN
-    // The Unicode stand-in (tests/windows/standin.c) keeps the same record; a
-    // file that is no program cannot be started.
+    // The Unicode stand-in keeps the same record; a file that is no program
+    // cannot be started.
     if (executable)
-        QVERIFY(
-            QFile::copy(QCoreApplication::applicationDirPath() + u"/../standin/standin-unicode.exe"_s, path));
+        QVERIFY(QFile::copy(standIn(), path));
     else
         QVERIFY(writeFile(path, "MZ, but no program"));
 #else
-    QVERIFY(writeFile(path, standInTool));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
-                                            (executable ? QFile::ExeOwner : QFile::Permissions())));
+    QVERIFY(installFile(path, standInTool, executable));
 #endif
 }
 
@@ -59,11 +65,62 @@ QStringList recordOf(const QString &tool)
     return parts;
 }
 
+// The tools record how they were started (recordOf).
+QString useRecordingTools(WindowFixture &f, const QString &folder)
+{
+    const QString tools = useToolsFolder(f, folder, standInTool);
+#ifdef Q_OS_WIN
+    for (const QString &tool : {u"/ruderari.exe"_s, u"/zozevadi.exe"_s}) {
+        QFile::remove(tools + tool);
+        installTool(tools + tool, true);
+    }
+#endif
+    return tools;
+}
+
+// The tool's own command line in a started helper: what follows "--".
+QStringList toolCommand(const StartedProcess &p) { return p.arguments.mid(p.arguments.indexOf(u"--"_s) + 1); }
+
+#ifdef Q_OS_WIN
+// Runs what the program started, as it started it but with Enter waiting at
+// its input: in a console of its own it would wait for a key no test presses.
+void runAsStarted(const StartedProcess &p)
+{
+    QProcess process;
+    process.start(p.program, p.arguments);
+    QVERIFY(process.waitForStarted());
+    process.write("\n");
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 0);
+}
+#endif
+
+// The start of a Windows program: "MZ", at 0x3C where "PE\0\0" and the machine are.
+QByteArray windowsProgram(quint16 machine)
+{
+    return "MZ" + QByteArray(0x3A, '\0') + QByteArray("\x40\0\0\0PE\0\0", 8) + char(machine & 0xFF) +
+           char(machine >> 8);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(kesto::ToolHost)
 
 class TestToolchain : public QObject {
     Q_OBJECT
 private slots:
+#ifdef Q_OS_WIN
+    void launchRunsHelperInConsole_data();
+    void launchRunsHelperInConsole();
+#else // xterm and Wine: how Linux starts the tools
+    void initTestCase();
+    void launchRunsHelperInTerminal_data();
+    void launchRunsHelperInTerminal();
+    void windowsToolsRunThroughWineWithWindowsPaths();
+#endif
+    void helperSaysHowFailedToolEnded_data();
+    void helperSaysHowFailedToolEnded();
     void toolsGetExactArgumentsWithoutShell_data();
     void toolsGetExactArgumentsWithoutShell();
     void toolThatCannotStartShowsItsBoxAndKeepsState();
@@ -72,6 +129,248 @@ private slots:
     void unchangedUntitledCompilesNonameEachTimeWithoutQuestion();
     void saveAsAfterCompileRunsWithOldHexFileWithoutQuestion();
 };
+
+#ifndef Q_OS_WIN
+// Stand-ins on PATH: an xterm that runs its -e command windowless, a Wine that
+// records what it runs, a winepath that turns /a/b into Z:\a\b.
+void TestToolchain::initTestCase()
+{
+    static QTemporaryDir bin;
+    QVERIFY(writeFile(bin.filePath(u"xterm"_s), "#!/bin/sh\nwhile [ \"$1\" != -e ]; do shift; done\nshift\n"
+                                                "exec \"$@\" </dev/null >/dev/null\n"));
+    QVERIFY(writeFile(bin.filePath(u"wine"_s),
+                      "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$(dirname \"$1\")/wine.args\"\n"));
+    QVERIFY(writeFile(bin.filePath(u"winepath"_s),
+                      "#!/bin/sh\n[ \"$1\" = -w ] && printf 'Z:%s\\n' \"$2\" | tr / '\\\\'\n"));
+    for (const QString &name : {u"xterm"_s, u"wine"_s, u"winepath"_s})
+        QVERIFY(QFile::setPermissions(bin.filePath(name), QFile::ReadOwner | QFile::ExeOwner));
+    qputenv("PATH", native(bin.path()) + ':' + qgetenv("PATH"));
+}
+
+void TestToolchain::launchRunsHelperInTerminal_data()
+{
+    QTest::addColumn<QByteArray>("toolFile");
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<ToolHost>("host");
+    QTest::addColumn<bool>("compile");
+    QTest::addColumn<QString>("reason"); // empty: started, with `arguments`
+    QTest::addColumn<QStringList>("arguments");
+    const ToolHost all{u"/usr/bin/xterm"_s, u"/usr/bin/wine"_s, true};
+    const ToolHost noWine{u"/usr/bin/xterm"_s, {}, false};
+    const ToolHost wine64{u"/usr/bin/xterm"_s, u"/usr/bin/wine"_s, false};
+    const QByteArray script = "#!/bin/sh\n", pe64 = windowsProgram(0x8664), pe32 = windowsProgram(0x14C);
+    // The terminal's options and the helper's, then the tool's own command line.
+    const auto words = [](const QString &line) { return line.split(u'|'); };
+    const QStringList compile =
+        words(u"-T|Kompilacja pliku p.asm|-fa|Monospace|-fs|10|-e|/app/kestoide-run|--always"_s);
+    const QStringList run = words(
+        u"-T|Uruchomienie pliku p.asm|-iconic|-fa|Monospace|-fs|10|-e|/app/kestoide-run|--on-failure"_s);
+    const QStringList compileTail = words(u"--|/app/tool.exe|/src/p.asm"_s);
+    const QStringList runTail = words(u"--|/app/tool.exe|/3|/src/p.hex"_s);
+    const auto row = [](const char *name) { return &QTest::newRow(name); };
+    *row("native compile") << script << true << all << true << QString() << compile + compileTail;
+    *row("native run, minimised") << script << true << all << false << QString() << run + runTail;
+    *row("windows compile, path for wine") << pe64 << false << wine64 << true << QString()
+                                           << compile + words(u"--wine|--path|1"_s) + compileTail;
+    *row("windows run, the hex file a path, the port not")
+        << pe32 << true << all << false << QString() << run + words(u"--wine|--path|2"_s) + runTail;
+    *row("not executable") << script << false << all << true << u"brak prawa do wykonania"_s << QStringList();
+    *row("windows without wine") << pe64 << true << noWine << true
+                                 << u"to program Windows — zainstaluj pakiet wine"_s << QStringList();
+    *row("32-bit windows without wine32")
+        << pe32 << false << wine64 << true
+        << u"to 32-bitowy program Windows — zainstaluj pakiet wine32:i386"_s << QStringList();
+    *row("dos") << QByteArray("MZ\x90\0\x03", 5) << true << all << true
+                << u"to program DOS — Wine go nie uruchomi"_s << QStringList();
+    *row("no terminal") << script << true << ToolHost{} << true
+                        << u"brak programu xterm — zainstaluj pakiet xterm"_s << QStringList();
+}
+
+void TestToolchain::launchRunsHelperInTerminal()
+{
+    QFETCH(QByteArray, toolFile);
+    QFETCH(bool, executable);
+    QFETCH(ToolHost, host);
+    QFETCH(bool, compile);
+    QFETCH(QString, reason);
+    QFETCH(QStringList, arguments);
+    // The names in the expected command lines stand for this folder.
+    QTemporaryDir app;
+    installTool(app.filePath(u"kestoide-run"_s), true);
+    QVERIFY(writeFile(app.filePath(u"tool.exe"_s), toolFile));
+    QVERIFY(QFile::setPermissions(app.filePath(u"tool.exe"_s),
+                                  QFile::ReadOwner | (executable ? QFile::ExeOwner : QFile::Permissions())));
+    const ToolRequest compiling{
+        u"tool.exe"_s, {u"/src/p.asm"_s}, {0}, u"Kompilacja pliku p.asm"_s, WindowState::NormalFocused};
+    const ToolRequest running{u"tool.exe"_s,
+                              {u"/3"_s, u"/src/p.hex"_s},
+                              {1},
+                              u"Uruchomienie pliku p.asm"_s,
+                              WindowState::MinimizedNoFocus};
+
+    const ToolLaunch launch = planToolLaunch(app.path() + u'/', compile ? compiling : running, host);
+
+    QCOMPARE(launch.reason, reason);
+    QCOMPARE(launch.outcome, reason.isEmpty() ? ToolLaunch::Start : ToolLaunch::CannotStart);
+    QCOMPARE(launch.program, reason.isEmpty() ? host.terminal : QString());
+    QCOMPARE(launch.arguments.join(u'|').replace(app.path(), u"/app"_s), arguments.join(u'|'));
+}
+#endif
+
+#ifdef Q_OS_WIN
+void TestToolchain::launchRunsHelperInConsole_data()
+{
+    QTest::addColumn<bool>("tool");
+    QTest::addColumn<bool>("helper");
+    QTest::addColumn<bool>("compile");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("expected"); // the helper's arguments, or why the tool cannot start
+    // The console's title and when it waits, then the tool's own command line.
+    QTest::newRow("compile") << true << true << true << int(ToolLaunch::Start)
+                             << u"--title|Kompilacja pliku p.asm|--always|--|APP\\tool.exe|C:\\src\\p.asm"_s;
+    QTest::newRow("run")
+        << true << true << false << int(ToolLaunch::Start)
+        << u"--title|Uruchomienie pliku p.asm|--on-failure|--|APP\\tool.exe|/3|C:\\src\\p.hex"_s;
+    QTest::newRow("no tool") << false << true << true << int(ToolLaunch::Missing) << QString();
+    QTest::newRow("no helper") << true << false << true << int(ToolLaunch::CannotStart)
+                               << u"brak programu pomocniczego kestoide-run.exe w katalogu programu"_s;
+}
+
+// Windows starts any file that is there through the helper, whose console
+// then says when it is no program.
+void TestToolchain::launchRunsHelperInConsole()
+{
+    QFETCH(bool, tool);
+    QFETCH(bool, helper);
+    QFETCH(bool, compile);
+    QFETCH(int, outcome);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString app = QDir::toNativeSeparators(dir.path()) + u'\\';
+    if (tool)
+        QVERIFY(writeFile(app + u"tool.exe"_s, "MZ, but no program"));
+    if (helper)
+        QVERIFY(QFile::copy(helperProgram(), app + u"kestoide-run.exe"_s));
+    const ToolRequest compiling{
+        u"tool.exe"_s, {u"C:\\src\\p.asm"_s}, {0}, u"Kompilacja pliku p.asm"_s, WindowState::NormalFocused};
+    const ToolRequest running{u"tool.exe"_s,
+                              {u"/3"_s, u"C:\\src\\p.hex"_s},
+                              {1},
+                              u"Uruchomienie pliku p.asm"_s,
+                              WindowState::MinimizedNoFocus};
+
+    const ToolLaunch launch = planToolLaunch(app, compile ? compiling : running, ToolHost{});
+
+    QCOMPARE(int(launch.outcome), outcome);
+    QCOMPARE(launch.toolPath, app + u"tool.exe"_s);
+    const bool started = launch.outcome == ToolLaunch::Start;
+    QCOMPARE(launch.reason, started ? QString() : expected);
+    QCOMPARE(launch.program, started ? app + u"kestoide-run.exe"_s : QString());
+    QCOMPARE(launch.arguments.join(u'|').replace(app, u"APP\\"_s), started ? expected : QString());
+}
+#endif
+
+// kestoide-run on its own: what it says at the end of a tool, whether it then
+// waits for Enter, and its exit status. (Its window is make e2e's.)
+void TestToolchain::helperSaysHowFailedToolEnded_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // {tool} is the tool made for the case
+    QTest::addColumn<QString>("tool");          // its exit code, or "text" for no program; "" for none
+    QTest::addColumn<QString>("output"); // all of it; the tool's own lines come first; waits after `enter`
+    QTest::addColumn<int>("status");
+    const QString enter = u" Naciśnij Enter, aby zamknąć okno.\n"_s;
+    const auto row = [](const char *name) { return &QTest::newRow(name); };
+#ifdef Q_OS_WIN
+    // The stand-in prints how many arguments it got, and the code it ends
+    // with when that is not 0.
+    const QString tool = u"{tool}"_s;
+    *row("run, good: no wait") << QStringList{u"--on-failure"_s, u"--"_s, tool, u"/1"_s, u"C:\\a b\\p.hex"_s}
+                               << u"0"_s << u"tool.exe: 2 argument(s)\r\n"_s << 0;
+    *row("run, failure: waits, output kept")
+        << QStringList{u"--on-failure"_s, u"--"_s, tool, u"/1"_s, u"p.hex"_s} << u"3"_s
+        << u"tool.exe: 2 argument(s)\r\ntool.exe: exit code 3\r\n\nNarzędzie zakończyło pracę z kodem 3."_s +
+               enter
+        << 3;
+    *row("compile, good: waits") << QStringList{u"--always"_s, u"--"_s, tool, u"p.asm"_s} << u"0"_s
+                                 << u"tool.exe: 1 argument(s)\r\n\nNarzędzie zakończyło pracę z kodem 0."_s +
+                                        enter
+                                 << 0;
+    *row("ended by an exception") << QStringList{u"--on-failure"_s, u"--"_s, tool} << u"3221225477"_s
+                                  << u"tool.exe: 0 argument(s)\r\ntool.exe: exit code 3221225477\r\n\n"
+                                     u"Narzędzie zostało przerwane (wyjątek 0xC0000005)."_s +
+                                         enter
+                                  << 128 + 5;
+    *row("no program") << QStringList{u"--always"_s, u"--"_s, tool, u"p.asm"_s} << u"text"_s
+                       << u"\nNie można uruchomić narzędzia: plik \"{tool}\" nie jest programem, który ten "
+                          u"system umie uruchomić."_s +
+                              enter
+                       << 127;
+    *row("no such tool") << QStringList{u"--on-failure"_s, u"--"_s, u"C:\\nie ma\\narzędzia.exe"_s}
+                         << QString()
+                         << u"\nNie można uruchomić narzędzia: brak pliku \"C:\\nie ma\\narzędzia.exe\"."_s +
+                                enter
+                         << 127;
+#else
+    const QString sh = u"/bin/sh"_s;
+    *row("run, good: no wait") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"echo ok"_s}
+                               << QString() << u"ok\n"_s << 0;
+    *row("run, failure: waits, output kept")
+        << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"echo out; echo err >&2; exit 3"_s}
+        << QString() << u"out\nerr\n\nNarzędzie zakończyło pracę z kodem 3."_s + enter << 3;
+    *row("compile, good: waits") << QStringList{u"--always"_s, u"--"_s, sh, u"-c"_s, u"echo ok"_s}
+                                 << QString() << u"ok\n\nNarzędzie zakończyło pracę z kodem 0."_s + enter
+                                 << 0;
+    *row("killed by a signal") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"kill -SEGV $$"_s}
+                               << QString()
+                               << u"\nNarzędzie zostało przerwane (sygnał 11, SIGSEGV)."_s + enter
+                               << 128 + 11;
+    *row("no such tool")
+        << QStringList{u"--on-failure"_s, u"--"_s, u"/nie/ma/narzędzia"_s} << QString()
+        << u"\nNie można uruchomić narzędzia: brak pliku \"/nie/ma/narzędzia\" albo programu, "
+           u"który ma go wykonać."_s +
+               enter
+        << 127;
+#endif
+}
+
+void TestToolchain::helperSaysHowFailedToolEnded()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, tool);
+    QFETCH(QString, output);
+#ifdef Q_OS_WIN
+    QTemporaryDir dir;
+    const QString made = QDir::toNativeSeparators(dir.filePath(u"narzędzia KESTO/tool.exe"_s));
+    if (!tool.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(made).path()));
+        installTool(made, tool != u"text"_s);
+        if (tool != u"text"_s)
+            QVERIFY(writeFile(made + u".exit"_s, tool.toLatin1()));
+        arguments.replaceInStrings(u"{tool}"_s, made);
+        output.replace(u"{tool}"_s, made);
+    }
+#else
+    Q_UNUSED(tool);
+#endif
+    QProcess helper;
+    helper.setProcessChannelMode(QProcess::MergedChannels);
+    helper.start(helperProgram(), arguments);
+    QVERIFY(helper.waitForStarted());
+    // One that waits must still be there after its last line, until Enter;
+    // one that does not never reads its input, which stays open.
+    QByteArray got;
+    if (output.endsWith(u"Enter, aby zamknąć okno.\n"_s)) {
+        while (!got.endsWith("okno.\n") && helper.waitForReadyRead(10000))
+            got += helper.readAll();
+        QVERIFY2(!helper.waitForFinished(300), got.constData());
+        helper.write("\n");
+    }
+    QVERIFY(helper.waitForFinished(10000));
+    got += helper.readAll();
+    QCOMPARE(QString::fromUtf8(got), output);
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QTEST(helper.exitCode(), "status");
+}
 
 void TestToolchain::toolsGetExactArgumentsWithoutShell_data()
 {
@@ -112,13 +411,11 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell()
     WindowFixture f(&port3);
     // A blank and a Polish letter in the program directory as well: the
     // program path is one argument and is never split.
-    const QString tools = f.path(u"narzędzia KESTO"_s);
+    const QString tools = useRecordingTools(f, f.path(u"narzędzia KESTO"_s));
     const QString assembler = tools + u"/ruderari.exe"_s, runTool = tools + u"/zozevadi.exe"_s;
-    QVERIFY(QDir().mkpath(tools));
-    installTool(assembler, true);
-    installTool(runTool, true);
+#ifndef Q_OS_WIN
     f.platform.startForReal = true;
-    f.platform.appDir = tools;
+#endif
     EditorWin &win = f.open();
     const QString path = f.path(source);
     QVERIFY(openThroughDialog(f, path, "nop\r\n"));
@@ -131,8 +428,12 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell()
     QVERIFY(f.platform.boxes.isEmpty());
     QCOMPARE(f.platform.started.size(), 2);
     // appDir ends in the system's own separator.
-    QCOMPARE(QDir::fromNativeSeparators(f.platform.started[0].program), assembler);
-    QCOMPARE(QDir::fromNativeSeparators(f.platform.started[1].program), runTool);
+    QCOMPARE(QDir::fromNativeSeparators(toolCommand(f.platform.started[0]).first()), assembler);
+    QCOMPARE(QDir::fromNativeSeparators(toolCommand(f.platform.started[1]).first()), runTool);
+#ifdef Q_OS_WIN
+    for (const StartedProcess &p : f.platform.started)
+        runAsStarted(p);
+#endif
     // Both tools run in the program's own current directory.
     const QString cwd = QDir::toNativeSeparators(QFileInfo(f.dir.path()).canonicalFilePath());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(assembler + u".args"_s), 10000);
@@ -153,15 +454,22 @@ void TestToolchain::toolThatCannotStartShowsItsBoxAndKeepsState()
     const Tool tools[] = {
         {u"ruderari.exe"_s, &EditorWin::mnuKompiluj, noAssembler, u"Kompilacja pliku \"noname.asm\""_s},
         {u"zozevadi.exe"_s, &EditorWin::mnuUruchom, noRunTool, u"Uruchomienie pliku \"noname.asm\""_s}};
-    // The tool missing, or there but not executable.
-    const std::function<void(const QString &)> breakTool[] = {
-        [](const QString &) {}, [](const QString &path) { installTool(path, false); }};
+    // The tool missing: the lab's box, and where the program looked; there
+    // but not executable: a box of its own that says so. (Windows starts
+    // any file, and its helper's console tells; the box is for the helper,
+    // which is not there either.)
+#ifdef Q_OS_WIN
+    const QString cannot = u"brak programu pomocniczego kestoide-run.exe w katalogu programu"_s;
+#else
+    const QString cannot = u"brak prawa do wykonania"_s;
+#endif
     for (const Tool &tool : tools) {
-        for (const auto &breakIt : breakTool) {
+        for (const bool present : {false, true}) {
             WindowFixture f;
             const QString folder = f.path(u"tools"_s);
             QVERIFY(QDir().mkpath(folder));
-            breakIt(folder + u'/' + tool.name);
+            if (present)
+                installTool(folder + u'/' + tool.name, false);
             f.platform.startForReal = true;
             f.platform.appDir = folder;
             EditorWin &win = f.open();
@@ -172,7 +480,14 @@ void TestToolchain::toolThatCannotStartShowsItsBoxAndKeepsState()
             (win.*tool.command)();
 
             QCOMPARE(f.platform.boxes.size(), 1);
-            expectBox(f.platform.boxes[0], tool.box, Buttons::Ok, Icon::Exclamation, u"KESTOIDE"_s);
+            expectBox(f.platform.boxes[0],
+                      present ? u"Nie można uruchomić pliku \""_s + folder + QDir::separator() + tool.name +
+                                    u"\": "_s + cannot
+                              : tool.box,
+                      Buttons::Ok, Icon::Exclamation, u"KESTOIDE"_s);
+            QCOMPARE(f.platform.boxes[0].informativeText,
+                     present ? QString()
+                             : u"Program szukał go w katalogu: "_s + QDir::toNativeSeparators(folder));
             QVERIFY(f.platform.started.isEmpty());
             QCOMPARE(win.Text1->text(), tool.status);
             QVERIFY(win.doc.docCompiled);
@@ -201,6 +516,7 @@ void TestToolchain::runCompilesFirstWhenNeededThenRuns()
         }};
     for (const auto &setUp : arrange) {
         WindowFixture f;
+        useRecordingTools(f, f.path(u"tools"_s));
         EditorWin &win = f.open();
         win.doc.hexFile = u"earlier.hex"_s;
         const QStringList questions = setUp(f);
@@ -215,10 +531,10 @@ void TestToolchain::runCompilesFirstWhenNeededThenRuns()
         // The run tool gets the hex file that the compile has just recorded.
         const QString source = win.dlgPlik.FileName;
         QCOMPARE(f.platform.started.size(), 2);
-        QCOMPARE(f.platform.started[0].arguments, QStringList{source});
+        QCOMPARE(toolCommand(f.platform.started[0]).mid(1), QStringList{source});
         QCOMPARE(f.platform.started[0].state, WindowState::NormalFocused);
         QCOMPARE(win.doc.hexFile, source.chopped(4) + u".hex"_s);
-        QCOMPARE(f.platform.started[1].arguments, (QStringList{u"/1"_s, win.doc.hexFile}));
+        QCOMPARE(toolCommand(f.platform.started[1]).mid(1), (QStringList{u"/1"_s, win.doc.hexFile}));
         QCOMPARE(f.platform.started[1].state, WindowState::MinimizedNoFocus);
         QCOMPARE(win.Text1->text(), u"Uruchomienie pliku \""_s + source + u'"');
     }
@@ -265,14 +581,23 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
                                  u" został usunięty lub przeniesiony po ostatnim otwarciu lub zapisie."
                                  u"\r\r\nCzy mimo to zapisać plik?"_s,
                              u"Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa."_s},
-                            f.win->Text1->text()};
+                            u"Nie zapisano: brak katalogu"_s};
         },
-        // The assembler would not start.
+        // The assembler would not start: it is there, its terminal is not.
         [](WindowFixture &f) {
+            const QString assembler = useRecordingTools(f, f.path(u"tools"_s)) + u"/ruderari.exe"_s;
+            f.win->doc.appDir = f.path(u"tools/"_s);
             f.platform.failStarts = true;
             f.platform.answer(Button::Ok);
             f.platform.answer(Button::Ok);
-            return Expected{{runQuestion(noname), noAssembler}, u"Kompilacja pliku \"noname.asm\""_s};
+#ifdef Q_OS_WIN
+            const QString program = f.path(u"tools/kestoide-run.exe"_s);
+#else
+            const QString program = findToolHost().terminal;
+#endif
+            return Expected{{runQuestion(noname), u"Nie można uruchomić pliku \""_s + assembler +
+                                                      u"\": system nie uruchomił programu "_s + program},
+                            u"Kompilacja pliku \"noname.asm\""_s};
         }};
     for (const auto &setUp : arrange) {
         WindowFixture f;
@@ -300,13 +625,14 @@ void TestToolchain::runAsksAgainUntilCompiledOrCancelled()
 void TestToolchain::unchangedUntitledCompilesNonameEachTimeWithoutQuestion()
 {
     WindowFixture f;
+    useRecordingTools(f, f.path(u"tools"_s));
     EditorWin &win = f.open();
     win.mnuKompiluj();
     win.menu.mnuKompiluj->trigger();
     QVERIFY(f.platform.boxes.isEmpty() && f.platform.dialogs.isEmpty());
     QCOMPARE(f.platform.started.size(), 2);
     for (const StartedProcess &p : f.platform.started)
-        QCOMPARE(p.arguments, QStringList{u"noname.asm"_s});
+        QCOMPARE(toolCommand(p).mid(1), QStringList{u"noname.asm"_s});
     QCOMPARE(win.Text1->text(), u"Kompilacja pliku \"noname.asm\""_s);
     QCOMPARE(win.doc.hexFile, u"noname.hex"_s);
 }
@@ -314,6 +640,7 @@ void TestToolchain::unchangedUntitledCompilesNonameEachTimeWithoutQuestion()
 void TestToolchain::saveAsAfterCompileRunsWithOldHexFileWithoutQuestion()
 {
     WindowFixture f;
+    useRecordingTools(f, f.path(u"tools"_s));
     EditorWin &win = f.open();
     const QString second = f.path(u"kopia.asm"_s);
     QVERIFY(openThroughDialog(f, f.path(u"prog.asm"_s), "nop\r\n"));
@@ -326,9 +653,38 @@ void TestToolchain::saveAsAfterCompileRunsWithOldHexFileWithoutQuestion()
 
     QVERIFY(f.platform.boxes.isEmpty());
     QCOMPARE(f.platform.started.size(), 2);
-    QCOMPARE(f.platform.started[1].arguments, (QStringList{u"/1"_s, f.path(u"prog.hex"_s)}));
+    QCOMPARE(toolCommand(f.platform.started[1]).mid(1), (QStringList{u"/1"_s, f.path(u"prog.hex"_s)}));
     QCOMPARE(win.Text1->text(), u"Uruchomienie pliku \""_s + second + u'"');
 }
+
+#ifndef Q_OS_WIN
+// A Windows program beside the program runs through Wine, which gets the
+// files as Windows paths; the port stays as it is.
+void TestToolchain::windowsToolsRunThroughWineWithWindowsPaths()
+{
+    WindowFixture f;
+    const QString tools = useRecordingTools(f, f.path(u"tools"_s));
+    for (const QString &tool : {u"ruderari.exe"_s, u"zozevadi.exe"_s})
+        QVERIFY(writeFile(tools + u'/' + tool, windowsProgram(0x8664)));
+    f.platform.startForReal = true;
+    EditorWin &win = f.open();
+    const QString source = f.path(u"moje programy/prog.asm"_s);
+    QVERIFY(openThroughDialog(f, source, "nop\r\n"));
+    const auto windows = [](QString path) { return u"Z:"_s + path.replace(u'/', u'\\'); };
+    const QString record = tools + u"/wine.args"_s;
+
+    win.mnuKompiluj();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QCOMPARE(QString::fromUtf8(readAll(record)).split(QChar(0)),
+             (QStringList{tools + u"/ruderari.exe"_s, windows(source), QString()}));
+    QVERIFY(QFile::remove(record));
+    win.mnuUruchom();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QCOMPARE(QString::fromUtf8(readAll(record)).split(QChar(0)),
+             (QStringList{tools + u"/zozevadi.exe"_s, u"/1"_s, windows(win.doc.hexFile), QString()}));
+    QVERIFY(f.platform.boxes.isEmpty());
+}
+#endif
 
 QTEST_MAIN(TestToolchain)
 #include "tst_toolchain.moc"

@@ -461,7 +461,19 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
 
 WriteResult writeFile(const QString &path, const ByteSource &source, const WriteOptions &options)
 {
+#ifdef Q_OS_WIN
+    SetLastError(0);
+#else
+    errno = 0;
+#endif
     WriteResult result = writeFileHere(path, source, options);
+    if (result.status == WriteStatus::Failed) {
+#ifdef Q_OS_WIN
+        result.error = static_cast<int>(GetLastError());
+#else
+        result.error = errno;
+#endif
+    }
     if (result.status == WriteStatus::Written && !result.written.exists)
         result.written = identityOf(path);
     return result;

@@ -61,6 +61,9 @@ struct WriteResult {
     // A failed rewrite whose old content could not be put back: the file that
     // still holds that content.
     QString backupKept;
+    // The system's number for what failed (errno; GetLastError on Windows),
+    // to tell the user why; 0 when the writer refused without asking the system.
+    int error = 0;
 
     // For the tests only (see WriteOptions::unnamedTemporary): the way taken.
     WriteWay way = WriteWay::None;

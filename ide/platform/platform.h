@@ -42,8 +42,10 @@ public:
 
     // Shows a modal box and returns the button chosen. Enter answers
     // `defaultButton` when given, else the box's usual default (OK or Yes).
+    // `informativeText`, when given, stands below the text in a smaller font.
     virtual Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
-                              const QString &title, std::optional<Button> defaultButton = std::nullopt) = 0;
+                              const QString &title, std::optional<Button> defaultButton = std::nullopt,
+                              const QString &informativeText = {}) = 0;
 
     // Shows the Open or Save dialog. On confirmation stores the chosen full
     // path in dlg.FileName and returns true; on cancel returns false and leaves

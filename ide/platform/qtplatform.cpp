@@ -40,12 +40,14 @@ QString withQtLineBreaks(const QString &text)
 } // namespace
 
 Button QtPlatform::messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon,
-                              const QString &title, std::optional<Button> defaultButton)
+                              const QString &title, std::optional<Button> defaultButton,
+                              const QString &informativeText)
 {
     QMessageBox box(parent);
     box.setWindowTitle(title);
     box.setTextFormat(Qt::PlainText);
     box.setText(withQtLineBreaks(text));
+    box.setInformativeText(withQtLineBreaks(informativeText));
     box.setIcon(icon == Icon::Exclamation   ? QMessageBox::Warning
                 : icon == Icon::Information ? QMessageBox::Information
                                             : QMessageBox::NoIcon);

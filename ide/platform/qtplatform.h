@@ -8,7 +8,8 @@ namespace kesto {
 class QtPlatform : public Platform {
 public:
     Button messageBox(QWidget *parent, const QString &text, Buttons buttons, Icon icon, const QString &title,
-                      std::optional<Button> defaultButton = std::nullopt) override;
+                      std::optional<Button> defaultButton = std::nullopt,
+                      const QString &informativeText = {}) override;
     bool showFileDialog(QWidget *parent, FileDialog &dlg, FileDialog::Action action) override;
     void clipboardClear() override;
     void clipboardSetText(const QString &text) override;

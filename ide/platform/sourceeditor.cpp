@@ -174,9 +174,7 @@ void SourceEditor::setUtf8Text(std::string_view bytes)
                 return 0;
             given = true;
             chunk.utf8.assign(bytes);
-            const TextCounts counts = countText(bytes);
-            chunk.utf16Units = counts.utf16Units;
-            chunk.loneLf = counts.loneLf;
+            chunk.utf16Units = countText(bytes).utf16Units;
             return 1;
         },
         bytes.size());
@@ -206,20 +204,30 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // undo (the loader keeps no undo history), and the program never styles
     // its text, so the document keeps no style byte per character: half the
     // memory of a large file.
-    std::unique_ptr<ILoader, ReleaseLoader> loader(
-        static_cast<ILoader *>(pointerResult(SCI_CREATELOADER, sizeHint, SC_DOCUMENTOPTION_STYLES_NONE)));
+    const auto createLoader = [this](std::size_t bytes) {
+        return std::unique_ptr<ILoader, ReleaseLoader>(
+            static_cast<ILoader *>(pointerResult(SCI_CREATELOADER, bytes, SC_DOCUMENTOPTION_STYLES_NONE)));
+    };
+    std::unique_ptr<ILoader, ReleaseLoader> loader = createLoader(sizeHint);
     if (!loader)
         return false;
     qsizetype units = 0;
-    qsizetype loneLf = 0;
     TextChunk chunk;
     int got = 0;
-    while ((got = next(chunk)) > 0) {
+    for (bool first = true; (got = next(chunk)) > 0; first = false) {
+        // A buffer too small would be grown, a copy of it made; one far too
+        // large would hold memory for nothing. Nothing is in it yet.
+        const std::size_t whole = chunk.wholeText;
+        if (first && whole > 0 &&
+            (whole > sizeHint || sizeHint - whole > sizeHint / 16 + (std::size_t(1) << 20))) {
+            loader.reset();
+            if (!(loader = createLoader(whole)))
+                return false;
+        }
         if (loader->AddData(chunk.utf8.data(), static_cast<std::ptrdiff_t>(chunk.utf8.size())) !=
             SC_STATUS_OK)
             return false;
         units += chunk.utf16Units;
-        loneLf += chunk.loneLf;
     }
     if (got < 0)
         return false;
@@ -235,7 +243,7 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // the first line at once, which for one huge line costs seconds twice over.
     SendScintilla(SCI_SETFIRSTVISIBLELINE, 0UL);
     SendScintilla(SCI_SETXOFFSET, 0UL);
-    m_positions.reset({units, loneLf});
+    m_positions.reset({units});
     m_unsignalled = false;
     m_replacing = false;
     emit changed();
@@ -288,6 +296,6 @@ void SourceEditor::setSelText(const QString &text)
     signalChanges();
 }
 
-qsizetype SourceEditor::crCountBefore(qsizetype pos) const { return m_positions.crCountBefore(toByte(pos)); }
+qsizetype SourceEditor::breaksBefore(qsizetype pos) const { return m_positions.breaksBefore(toByte(pos)); }
 
 } // namespace kesto

@@ -19,12 +19,15 @@
 
 namespace kesto {
 
-// A piece of a text being loaded, with the counts the editor keeps, made
+// A piece of a text being loaded, with the count the editor keeps, made
 // where the bytes are decoded anyway.
 struct TextChunk {
     std::string utf8;
     qsizetype utf16Units = 0;
-    qsizetype loneLf = 0; // LFs without a CR before them, across chunk ends too
+    // The first chunk may tell the UTF-8 size of the whole text, once the
+    // file has been looked at whole: the control's buffer is then made that
+    // size, rather than grown (and copied) or left half empty.
+    std::size_t wholeText = 0;
 };
 // Fills the next chunk and returns 1, returns 0 at the end, -1 on failure.
 using TextChunkSource = std::function<int(TextChunk &)>;
@@ -41,7 +44,9 @@ public:
     // Replaces the whole text with the chunks `next` hands out, all or
     // nothing: when it fails, the editor keeps the text it had and nothing
     // is signalled. `sizeHint` (UTF-8 bytes expected) saves regrowing the
-    // control's buffer chunk after chunk.
+    // control's buffer chunk after chunk; the buffer is made while the first
+    // chunk is on its way, and made again if that chunk's `wholeText` shows
+    // the guess far off.
     bool replaceText(const TextChunkSource &next, std::size_t sizeHint = 0);
     // The whole text as UTF-8, without copying it out of the control where the
     // platform allows. Valid until the next change.
@@ -62,9 +67,10 @@ public:
     // breaks included; the caret ends after the new text.
     void setSelText(const QString &text);
 
-    // Number of carriage returns (code 13) among the first `pos` characters.
-    qsizetype crCountBefore(qsizetype pos) const;
-    qsizetype crCount() const { return crCountBefore(length()); }
+    // Line breaks among the first `pos` characters: CR LF, a lone CR and a
+    // lone LF count one each, as the editor shows them.
+    qsizetype breaksBefore(qsizetype pos) const;
+    qsizetype breakCount() const { return breaksBefore(length()); }
 
     // Keys the window handles itself (its menu shortcuts): they reach the
     // window's shortcuts even while the editor has the focus.

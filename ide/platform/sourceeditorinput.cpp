@@ -136,6 +136,10 @@ void SourceEditor::keyPressEvent(QKeyEvent *e)
         emit pasteRequested();
     } else if (e->matches(QKeySequence::SelectAll)) {
         emit selectAllRequested();
+    } else if (e->key() == Qt::Key_Backspace && (e->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
+        // The undo key of the plain text box the lab's editor was, where
+        // Ctrl+Z is Save As: the same undo as the right-click menu's.
+        undo();
     } else if (e->key() == Qt::Key_Tab && !(e->modifiers() & ~Qt::KeypadModifier)) {
         // One tab in place of the selection; the control would indent every
         // line of a selection that spans lines.

@@ -20,13 +20,13 @@ dpkg-deb --info "$deb"
 contents=$(dpkg-deb --contents "$deb" | awk '{ print $6 }')
 printf '%s\n' "$contents"
 
-for f in ./usr/bin/kestoide ./usr/share/applications/kestoide.desktop \
+for f in ./usr/bin/kestoide ./usr/bin/kestoide-run ./usr/share/applications/kestoide.desktop \
     ./usr/share/icons/hicolor/scalable/apps/kestoide.svg \
     ./usr/share/metainfo/io.github.kestoide.metainfo.xml \
     ./usr/share/mime/packages/kestoide.xml ./usr/share/doc/kestoide/copyright; do
     grep -qxF "$f" <<<"$contents" || fail "$f is missing"
 done
-ok "program, desktop entry, icon, metainfo, file type and copyright are in the package"
+ok "program, its tool helper, desktop entry, icon, metainfo, file type and copyright are in the package"
 # The MIME database is shared-mime-info's to build (its dpkg trigger does):
 # a file of it in the package would clash with every other package's.
 if grep -E '^\./usr/share/mime/.' <<<"$contents" | grep -vxF -e ./usr/share/mime/packages/ \
@@ -40,10 +40,13 @@ fi
 ok "no lab tools, tests or benchmarks in the package"
 
 depends=$(dpkg-deb --field "$deb" Depends)
-for dep in libqt6widgets6 libqscintilla2-qt6-15 qt6-translations-l10n; do
+for dep in libqt6widgets6 libqscintilla2-qt6-15 qt6-translations-l10n xterm; do
     grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 ok "Depends: $depends"
+recommends=$(dpkg-deb --field "$deb" Recommends)
+grep -qE "(^|, )wine( |,|$)" <<<"$recommends" || fail "Recommends lacks wine: $recommends"
+ok "Recommends: $recommends"
 apt-get install --simulate --no-install-recommends "$deb" >/dev/null ||
     fail "apt cannot install $deb here"
 ok "apt could install it"
@@ -111,3 +114,18 @@ ok "kestoide --version without a display: ${version%%$'\n'*}"
 
 bash "$here/smoke.sh" "$root/usr/bin/kestoide" "$out"
 ok "the unpacked program starts and finds its tools in /usr/bin's place"
+
+# make install into a prefix that is not on PATH, with a blank and a Polish
+# letter in it: the entry names the program by its full path, and a start
+# through the entry, as a double-click does it, finds it.
+prefix_root=$(mktemp -d /tmp/kestoide-prefix.XXXXXX)
+trap 'rm -rf "$root" "$samples" "$prefix_root"' EXIT
+prefix="$prefix_root/mój program"
+cmake --install "$(dirname "$deb")" --component kestoide --prefix "$prefix" >/dev/null
+prefix_entry="$prefix/share/applications/kestoide.desktop"
+grep -qxF "Exec=\"$prefix/bin/kestoide\" %f" "$prefix_entry" ||
+    fail "the entry of make install PREFIX=\"$prefix\" reads [$(grep ^Exec= "$prefix_entry")]"
+desktop-file-validate "$prefix_entry"
+ok "make install PREFIX=...: the entry names $prefix/bin/kestoide"
+SMOKE_ENTRY="$prefix_entry" bash "$here/smoke.sh" "$prefix/bin/kestoide" "$out/prefix"
+ok "started through its entry, with PATH=/usr/bin:/bin, it works"

@@ -81,10 +81,11 @@ expect_file_bytes() { expect_file_hex "$1" "$2" "$(hex_of_printf "$3")"; }
 
 # The first visible top-level window whose title matches an extended regex.
 # Menus are popups (override-redirect) titled with the program's name, like
-# its question boxes; kind tells them apart: "window" or "popup".
+# its question boxes; kind tells them apart: "window" or "popup". Under a
+# window manager a window sits one level down, in its frame: E2E_DEPTH=2.
 window_named() { # regex [kind]
     local id popup
-    for id in $(xdotool search --onlyvisible --maxdepth 1 --name "$1" 2>/dev/null); do
+    for id in $(xdotool search --onlyvisible --maxdepth "${E2E_DEPTH:-1}" --name "$1" 2>/dev/null); do
         popup=$(xwininfo -id "$id" -all 2>/dev/null | grep -c 'Override Redirect State: yes' || true)
         if [[ ${2:-window} == popup ]]; then ((popup)) || continue; else ((!popup)) || continue; fi
         echo "$id"

@@ -1,14 +1,17 @@
 // libFuzzer target for the byte tables alone, with no Qt and no files.
 //
-// The input is taken twice: as the bytes of a source file (decoded as Open
-// does, encoded as Save does) and as editor text in UTF-8, valid or not.
-// Every check aborts with a message, so libFuzzer keeps the input.
+// The input is taken three times: as the bytes of a source file (decoded
+// with the letter table, encoded as Save does), as a whole file whose reading
+// the rule decides (checked against the rule written out here once more), and
+// as editor text in UTF-8, valid or not. Every check aborts with a message,
+// so libFuzzer keeps the input.
 
 #define FUZZ_TARGET "fuzz_codec"
 #include "fuzzcheck.h"
 
 #include "codepage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -191,12 +194,56 @@ void editorText(std::string_view in)
     CHECK_AT(r.unmappable == unmappable, unmappable);
 }
 
+// The reading rule: UTF-8 when the file is valid UTF-8 with a character of
+// more than one byte (a byte-order mark counts and is dropped); else plain
+// Windows-1250 when it holds a letter only that code page has and no
+// code-page-852 letter but Ą's and Ź's; else the letter table.
+void readingRule(std::string_view in)
+{
+    static constexpr unsigned char windowsOnly[] = {0x8C, 0x9C, 0x9F, 0xA3, 0xAF, 0xC6,
+                                                    0xD1, 0xD3, 0xE6, 0xEA, 0xF1, 0xF3};
+    bool windows = false, dos = false;
+    for (const char c : in) {
+        const auto b = static_cast<unsigned char>(c);
+        windows =
+            windows || std::find(std::begin(windowsOnly), std::end(windowsOnly), b) != std::end(windowsOnly);
+        dos = dos || (letterOf(b) && b != 0xA5 && b != 0x8F);
+    }
+    const auto cps = strictUtf8(in);
+    const bool utf8 = cps && std::any_of(cps->begin(), cps->end(), [](char32_t c) { return c >= 0x80; });
+    const auto expected = utf8              ? codepage::SourceEncoding::Utf8
+                          : windows && !dos ? codepage::SourceEncoding::Cp1250
+                                            : codepage::SourceEncoding::Cp852Letters;
+
+    // Pieces of varied sizes: whatever a piece ends in carries over.
+    codepage::SourceScanner scanner;
+    for (std::size_t at = 0, step = 1; at < in.size(); at += step, step = step % 7 + 1)
+        scanner.feed(reinterpret_cast<const unsigned char *>(in.data()) + at, std::min(step, in.size() - at));
+    CHECK(scanner.encoding() == expected);
+    const bool mark = in.substr(0, 3) == "\xEF\xBB\xBF";
+    const std::string_view body = expected == codepage::SourceEncoding::Utf8 && mark ? in.substr(3) : in;
+    std::string text;
+    codepage::appendSourceAsUtf8(reinterpret_cast<const unsigned char *>(body.data()), body.size(), text,
+                                 expected);
+    CHECK(scanner.utf8Size() == text.size());
+    // The counting the processor speeds up agrees with the plain loop, at every alignment.
+    for (std::size_t from = 0; from < std::min<std::size_t>(in.size(), 33); ++from) {
+        const auto *p = reinterpret_cast<const unsigned char *>(in.data()) + from;
+        const auto fast = codepage::SourceScanner::count(p, in.size() - from);
+        const auto plain = codepage::SourceScanner::countPlain(p, in.size() - from);
+        CHECK_AT(fast.extraUtf8 == plain.extraUtf8 && fast.windowsLetters == plain.windowsLetters &&
+                     fast.dosLetters == plain.dosLetters,
+                 from);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view in(reinterpret_cast<const char *>(data), size);
     fileBytes(in);
+    readingRule(in);
     editorText(in);
     return 0;
 }

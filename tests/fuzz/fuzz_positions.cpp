@@ -2,7 +2,7 @@
 // the input is a script of insertions and deletions on a text held in a
 // plain string, announced as the control announces them. After each step
 // the kept counts must equal those counted afresh: length, character and
-// byte positions both ways, and the carriage returns before a position.
+// byte positions both ways, and the line breaks before a position.
 
 #define FUZZ_TARGET "fuzz_positions"
 #include "fuzzcheck.h"
@@ -91,10 +91,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         CHECK(positions.length() == places.back().unit);
         const Place probe = places[data[i + 1] % places.size()];
         CHECK(positions.toChar(probe.byte) == probe.unit);
-        std::ptrdiff_t crs = 0;
-        for (long j = 0; j < probe.byte; ++j)
-            crs += bytes.text[static_cast<std::size_t>(j)] == '\r';
-        CHECK(positions.crCountBefore(probe.byte) == crs);
+        // CR LF, a lone CR and a lone LF are one break each; a probe
+        // between the CR and LF of a pair has passed its break.
+        std::ptrdiff_t breaks = 0;
+        for (long j = 0; j < probe.byte; ++j) {
+            const char c = bytes.text[static_cast<std::size_t>(j)];
+            breaks +=
+                c == '\r' || (c == '\n' && (j == 0 || bytes.text[static_cast<std::size_t>(j) - 1] != '\r'));
+        }
+        CHECK(positions.breaksBefore(probe.byte) == breaks);
     }
     return 0;
 }

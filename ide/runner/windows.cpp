@@ -1,0 +1,141 @@
+// The helper on Windows: it runs in the console the program opened for it,
+// and the tool shares that console.
+
+#ifdef _WIN32
+
+#include "runner.h"
+
+#include <windows.h>
+
+namespace kesto::runner {
+namespace {
+
+// One argument as the C runtime of the tool splits its command line back:
+// quoted when it holds a blank, a tab or a quote (or is empty), a quote
+// escaped, and the backslashes before a quote, or before the closing one,
+// doubled.
+void appendQuoted(std::wstring &line, const std::wstring &arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += arg;
+        return;
+    }
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(2 * backslashes, L'\\');
+    line += L'"';
+}
+
+std::wstring wide(const std::string &utf8)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string utf8(const std::wstring &text)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
+                            nullptr);
+    return out;
+}
+
+std::string systemMessage(DWORD error)
+{
+    wchar_t *text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    std::wstring message = n > 0 && text ? std::wstring(text, n) : L"błąd " + std::to_wstring(error);
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
+        message.pop_back();
+    return utf8(message);
+}
+
+} // namespace
+
+template <> Outcome runTool(const Request<wchar_t> &request)
+{
+    Outcome outcome;
+    // The program's name is taken up to its closing quote, with no escapes:
+    // Windows names hold no quote.
+    std::wstring line = L"\"" + request.command.front() + L"\"";
+    for (std::size_t i = 1; i < request.command.size(); ++i) {
+        line += L' ';
+        appendQuoted(line, request.command[i]);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(request.command.front().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        outcome.detail = "\"" + utf8(request.command.front()) + "\": " + systemMessage(GetLastError());
+        return outcome;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    outcome.code = code;
+    // An exception the tool did not handle ends it with its NTSTATUS code.
+    if (code >= 0xC0000000UL) {
+        char hex[16];
+        wsprintfA(hex, "%08lX", code);
+        outcome.kind = Outcome::Interrupted;
+        outcome.detail = std::string("wyjątek 0x") + hex;
+    } else {
+        outcome.kind = Outcome::Exited;
+    }
+    return outcome;
+}
+
+void show(const std::string &text)
+{
+    // A console takes UTF-16 whatever its code page; anything else gets UTF-8.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        const std::wstring w = wide(text);
+        WriteConsoleW(out, w.data(), static_cast<DWORD>(w.size()), &written, nullptr);
+    } else {
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+}
+
+void waitForEnter()
+{
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool console = GetConsoleMode(in, &mode);
+    if (console)
+        FlushConsoleInputBuffer(in);
+    for (;;) {
+        wchar_t c = 0;
+        DWORD got = 0;
+        const BOOL ok = console ? ReadConsoleW(in, &c, 1, &got, nullptr) : ReadFile(in, &c, 1, &got, nullptr);
+        if (!ok || got == 0 || c == L'\r' || c == L'\n')
+            return;
+    }
+}
+
+} // namespace kesto::runner
+
+#endif // _WIN32

@@ -1,0 +1,142 @@
+#include "toollaunch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QtEndian>
+
+namespace kesto {
+
+namespace {
+
+// The helper beside the program (runner/runner.h).
+#ifdef Q_OS_WIN
+const QString helperName = QStringLiteral("kestoide-run.exe");
+#else
+const QString helperName = QStringLiteral("kestoide-run");
+#endif
+
+bool isExecutableFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+// The helper's own arguments: when it waits for Enter, whether the tool goes
+// through Wine, and the tool's command line after "--".
+QStringList helperArguments(const QString &toolPath, const ToolRequest &request, bool throughWine)
+{
+    QStringList args{request.state == WindowState::NormalFocused ? QStringLiteral("--always")
+                                                                 : QStringLiteral("--on-failure")};
+    if (throughWine) {
+        args << QStringLiteral("--wine");
+        for (const qsizetype i : request.pathArguments)
+            args << QStringLiteral("--path") << QString::number(i + 1);
+    }
+    return args << QStringLiteral("--") << toolPath << request.arguments;
+}
+
+} // namespace
+
+ToolHost findToolHost()
+{
+    ToolHost host;
+#ifndef Q_OS_WIN
+    host.terminal = QStandardPaths::findExecutable(QStringLiteral("xterm"));
+    host.wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
+    // Debian's `wine` runs 32-bit programs through the loader that
+    // wine32:i386 puts beside the 64-bit one.
+    if (!host.wine.isEmpty())
+        host.wine32 =
+            isExecutableFile(QFileInfo(host.wine).canonicalPath() + QStringLiteral("/../lib/wine/wine"));
+#endif
+    return host;
+}
+
+ToolFile inspectToolFile(const QString &path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile())
+        return ToolFile::Missing;
+    // A Windows program starts with the DOS header "MZ", whose field at 0x3C
+    // points to the "PE" header; the machine follows that signature. A
+    // header with no PE part is a DOS program's.
+    QByteArray head;
+    if (file.open(QIODevice::ReadOnly))
+        head = file.read(64);
+    if (!head.startsWith("MZ"))
+        return QFileInfo(path).isExecutable() ? ToolFile::Native : ToolFile::NotExecutable;
+    if (head.size() < 64)
+        return ToolFile::Dos;
+    const quint32 peAt = qFromLittleEndian<quint32>(head.constData() + 0x3C);
+    QByteArray pe;
+    if (peAt >= 64 && file.seek(peAt))
+        pe = file.read(6);
+    if (pe.size() < 6 || !pe.startsWith(QByteArray("PE\0\0", 4)))
+        return ToolFile::Dos;
+    constexpr quint16 machineI386 = 0x14C;
+    return qFromLittleEndian<quint16>(pe.constData() + 4) == machineI386 ? ToolFile::Windows32
+                                                                         : ToolFile::Windows64;
+}
+
+ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
+                          [[maybe_unused]] const ToolHost &host)
+{
+    ToolLaunch launch;
+    launch.toolPath = appDir + request.tool;
+    const QString helper = appDir + helperName;
+    const auto cannot = [&launch](const QString &reason) {
+        launch.outcome = ToolLaunch::CannotStart;
+        launch.reason = reason;
+        return launch;
+    };
+#ifdef Q_OS_WIN
+    // Windows starts whatever is there; the helper tells in its console if it cannot.
+    if (!QFileInfo(launch.toolPath).isFile())
+        return launch;
+    if (!isExecutableFile(helper))
+        return cannot(QStringLiteral("brak programu pomocniczego ") + helperName +
+                      QStringLiteral(" w katalogu programu"));
+    launch.outcome = ToolLaunch::Start;
+    launch.program = helper;
+    launch.arguments = helperArguments(launch.toolPath, request, false);
+    return launch;
+#else
+    bool throughWine = false;
+    switch (inspectToolFile(launch.toolPath)) {
+    case ToolFile::Missing: return launch;
+    case ToolFile::NotExecutable: return cannot(QStringLiteral("brak prawa do wykonania"));
+    case ToolFile::Dos: return cannot(QStringLiteral("to program DOS — Wine go nie uruchomi"));
+    case ToolFile::Windows32:
+        if (!host.wine.isEmpty() && !host.wine32)
+            return cannot(QStringLiteral("to 32-bitowy program Windows — zainstaluj pakiet wine32:i386"));
+        [[fallthrough]];
+    case ToolFile::Windows64:
+        if (host.wine.isEmpty())
+            return cannot(QStringLiteral("to program Windows — zainstaluj pakiet wine"));
+        throughWine = true;
+        break;
+    case ToolFile::Native: break;
+    }
+    if (!isExecutableFile(helper))
+        return cannot(QStringLiteral("brak programu pomocniczego ") + helperName +
+                      QStringLiteral(" w katalogu programu"));
+    if (host.terminal.isEmpty())
+        return cannot(QStringLiteral("brak programu xterm — zainstaluj pakiet xterm"));
+    // xterm's -e takes the words after it as the program and its arguments:
+    // no shell. Its own bitmap font may lack the Polish letters; the
+    // fixed-pitch font of fontconfig has them.
+    launch.outcome = ToolLaunch::Start;
+    launch.program = host.terminal;
+    launch.arguments = QStringList{QStringLiteral("-T"), request.title};
+    if (request.state == WindowState::MinimizedNoFocus)
+        launch.arguments << QStringLiteral("-iconic");
+    launch.arguments << QStringLiteral("-fa") << QStringLiteral("Monospace") << QStringLiteral("-fs")
+                     << QStringLiteral("10") << QStringLiteral("-e") << helper
+                     << helperArguments(launch.toolPath, request, throughWine);
+    return launch;
+#endif
+}
+
+} // namespace kesto
