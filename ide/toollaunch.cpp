@@ -23,12 +23,17 @@ bool isExecutableFile(const QString &path)
     return info.isFile() && info.isExecutable();
 }
 
-// The helper's own arguments: when it waits for Enter, whether the tool goes
-// through Wine, and the tool's command line after "--".
+// The helper's own arguments: the console's title (Windows), when it waits
+// for Enter, whether the tool goes through Wine, and the tool's command line
+// after "--".
 QStringList helperArguments(const QString &toolPath, const ToolRequest &request, bool throughWine)
 {
-    QStringList args{request.state == WindowState::NormalFocused ? QStringLiteral("--always")
-                                                                 : QStringLiteral("--on-failure")};
+    QStringList args;
+#ifdef Q_OS_WIN
+    args << QStringLiteral("--title") << request.title;
+#endif
+    args << (request.state == WindowState::NormalFocused ? QStringLiteral("--always")
+                                                         : QStringLiteral("--on-failure"));
     if (throughWine) {
         args << QStringLiteral("--wine");
         for (const qsizetype i : request.pathArguments)

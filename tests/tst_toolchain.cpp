@@ -96,12 +96,14 @@ void runAsStarted(const StartedProcess &p)
 }
 #endif
 
+#ifndef Q_OS_WIN
 // The start of a Windows program: "MZ", at 0x3C where "PE\0\0" and the machine are.
 QByteArray windowsProgram(quint16 machine)
 {
     return "MZ" + QByteArray(0x3A, '\0') + QByteArray("\x40\0\0\0PE\0\0", 8) + char(machine & 0xFF) +
            char(machine >> 8);
 }
+#endif
 
 } // namespace
 
@@ -433,6 +435,13 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell()
 #ifdef Q_OS_WIN
     for (const StartedProcess &p : f.platform.started)
         runAsStarted(p);
+    // The assembler's own command line, as the helper builds it: the
+    // program quoted, the source quoted where it holds a blank.
+    const QString quoted = path.contains(u' ') ? u'"' + path + u'"' : path;
+    QVERIFY(
+        readAll(tools + u"/tools.log"_s)
+            .contains((u"|cmd=\""_s + toolCommand(f.platform.started[0]).first() + u"\" "_s + quoted + u'|')
+                          .toUtf8()));
 #endif
     // Both tools run in the program's own current directory.
     const QString cwd = QDir::toNativeSeparators(QFileInfo(f.dir.path()).canonicalFilePath());

@@ -167,6 +167,13 @@ bool QtPlatform::startProcess(const QString &program, const QStringList &argumen
         args->startupInfo->wShowWindow =
             state == WindowState::MinimizedNoFocus ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL;
         args->flags |= CREATE_NEW_CONSOLE;
+        // The new console's own input and output, not the program's, which
+        // Qt would hand on: none from the Start menu, a file or another
+        // console from a command line. The tool's messages and the Enter
+        // that closes its window belong to the tool's console.
+        args->startupInfo->dwFlags &= ~DWORD(STARTF_USESTDHANDLES);
+        args->startupInfo->hStdInput = args->startupInfo->hStdOutput = args->startupInfo->hStdError = nullptr;
+        args->inheritHandles = FALSE;
     });
 #else
     // Other systems have no "minimised without focus" for another program's window.

@@ -37,14 +37,18 @@ template <typename Char> int helperMain(int argc, Char **argv)
 {
     Request<Char> request;
     if (!parseRequest(argc, argv, request)) {
-        std::fputs("Użycie: kestoide-run (--always | --on-failure) [--wine] [--path N]... -- NARZĘDZIE "
-                   "[ARGUMENT]...\n",
+        std::fputs("Użycie: kestoide-run (--always | --on-failure) [--title TYTUŁ] [--wine] [--path N]... -- "
+                   "NARZĘDZIE [ARGUMENT]...\n",
                    stderr);
         return 2;
     }
     const Outcome outcome = runTool(request);
     if (request.waitAlways || !succeeded(outcome)) {
-        show("\n" + closingLine(outcome) + "\n");
+        // Built by appending: GCC 12 at -O3 warns of a literal + string&& (bug 105329).
+        std::string text(1, '\n');
+        text += closingLine(outcome);
+        text += '\n';
+        show(text);
         waitForEnter();
     }
     return exitStatus(outcome);

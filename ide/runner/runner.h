@@ -5,13 +5,15 @@
 // Enter, so that the student can read what the tool printed before the
 // window goes. Plain C++ without Qt: it starts at once and needs no DLLs.
 //
-//   kestoide-run (--always | --on-failure) [--wine] [--path N]... -- TOOL [ARG]...
+//   kestoide-run (--always | --on-failure) [--title TEXT] [--wine] [--path N]... -- TOOL [ARG]...
 //
 // --always waits for Enter whatever the end (Compile); --on-failure only
-// when the tool did not end with code 0 (Run). --wine runs TOOL, a Windows
-// program, through Wine; each --path N names an argument (1 for the first
-// after TOOL) that Wine gets as a Windows path. Exit status: the tool's,
-// 128 + the signal that ended it, or 127 when it did not start.
+// when the tool did not end with code 0 (Run). --title names the console
+// window on Windows (xterm's own -T does it on Linux). --wine runs TOOL, a
+// Windows program, through Wine; each --path N names an argument (1 for the
+// first after TOOL) that Wine gets as a Windows path. Exit status: the
+// tool's, 128 + the signal (or the low bits of the exception code) that
+// ended it, or 127 when it did not start.
 
 #include <cstddef>
 #include <string>
@@ -22,6 +24,7 @@ namespace kesto::runner {
 template <typename Char> struct Request {
     bool waitAlways = false;
     bool throughWine = false;
+    std::basic_string<Char> title;
     std::vector<std::size_t> pathArguments;       // 1-based, among the tool's arguments
     std::vector<std::basic_string<Char>> command; // the tool, then its arguments
 };
@@ -41,6 +44,8 @@ template <typename Char> bool parseRequest(int argc, Char **argv, Request<Char> 
         if (is(argv[i], "--always") || is(argv[i], "--on-failure")) {
             request.waitAlways = is(argv[i], "--always");
             when = true;
+        } else if (is(argv[i], "--title") && i + 1 < argc) {
+            request.title = argv[++i];
         } else if (is(argv[i], "--wine")) {
             request.throughWine = true;
         } else if (is(argv[i], "--path") && i + 1 < argc) {

@@ -1,5 +1,5 @@
 // The helper on Windows: it runs in the console the program opened for it,
-// and the tool shares that console.
+// and the tool shares that console and the window state the program asked for.
 
 #ifdef _WIN32
 
@@ -69,11 +69,35 @@ std::string systemMessage(DWORD error)
     return utf8(message);
 }
 
+// Ctrl+C and Ctrl+Break in the console end the tool, not the helper that
+// tells of it. (A handler, unlike ignoring them outright, is not inherited.)
+BOOL WINAPI keepHelper(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+
+std::string whyNot(DWORD error, const std::wstring &path)
+{
+    std::string name(1, '"'); // appended: GCC 12 at -O3 warns of a literal + string&& (bug 105329)
+    name += utf8(path);
+    name += '"';
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "brak pliku " + name;
+    case ERROR_ACCESS_DENIED: return "brak prawa do wykonania pliku " + name;
+    // A DOS or 16-bit program, one for another processor, or no program at all.
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case ERROR_BAD_FORMAT: return "plik " + name + " nie jest programem, który ten system umie uruchomić";
+    default: return name + ": " + systemMessage(error);
+    }
+}
+
 } // namespace
 
 template <> Outcome runTool(const Request<wchar_t> &request)
 {
     Outcome outcome;
+    if (!request.title.empty())
+        SetConsoleTitleW(request.title.c_str());
+    SetConsoleCtrlHandler(keepHelper, TRUE);
     // The program's name is taken up to its closing quote, with no escapes:
     // Windows names hold no quote.
     std::wstring line = L"\"" + request.command.front() + L"\"";
@@ -81,12 +105,29 @@ template <> Outcome runTool(const Request<wchar_t> &request)
         line += L' ';
         appendQuoted(line, request.command[i]);
     }
+    // The tool gets the window state the program gave the helper (normal
+    // for Compile, minimised without the focus for Run): a tool that opens
+    // a window of its own opens it so. No new console: the tool writes into
+    // the helper's, through the helper's own standard handles, given on
+    // explicitly so that a redirected helper's tool is redirected too.
+    STARTUPINFOW own{};
+    own.cb = sizeof own;
+    GetStartupInfoW(&own);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = (own.dwFlags & STARTF_USESHOWWINDOW) | STARTF_USESTDHANDLES;
+    startup.wShowWindow = own.wShowWindow;
+    HANDLE *const handles[] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
+    const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+        *handles[i] = GetStdHandle(which[i]);
+        if (*handles[i] != nullptr && *handles[i] != INVALID_HANDLE_VALUE)
+            SetHandleInformation(*handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(request.command.front().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(request.command.front().c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &process)) {
-        outcome.detail = "\"" + utf8(request.command.front()) + "\": " + systemMessage(GetLastError());
+        outcome.detail = whyNot(GetLastError(), request.command.front());
         return outcome;
     }
     CloseHandle(process.hThread);

@@ -1,13 +1,18 @@
 /* A stand-in for the lab's ruderari.exe and zozevadi.exe under Windows: it
-   records how it was started, then ends. Built twice: with main() as an ANSI
-   program, which gets its arguments in the ANSI code page, and with wmain()
-   (KESTO_UNICODE) as a Unicode one.
+   records how it was started, says so, then ends. Built twice: with main() as
+   an ANSI program, which gets its arguments in the ANSI code page, and with
+   wmain() (KESTO_UNICODE) as a Unicode one.
 
    It writes "<its own path>.args": its working directory and each argument,
    each ended by a NUL. And it appends one line to "tools.log" beside it, the
    fields separated by '|': its name, its working directory, each argument,
    then cmd=<its command line>, acp=<GetACP()>, show=<wShowWindow, -1 when
-   not given> and console=<1 when it has a console>. All in UTF-8. */
+   not given> and console=<1 when it has a console>. All in UTF-8.
+
+   Then, as a tool prints its messages, it writes "<its name>: <N> argument(s)"
+   to its standard output, and ends with code 0, or with the number that
+   "<its own path>.exit" holds, which it then writes to its standard error
+   unless it is 0. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,6 +29,31 @@ static void add(const wchar_t *s, size_t n)
 }
 
 static void addText(const wchar_t *s) { add(s, wcslen(s)); }
+
+static int finish(const wchar_t *self, int argc)
+{
+    static wchar_t path[32768];
+    const wchar_t *name = wcsrchr(self, L'\\') + 1;
+    unsigned long code = 0;
+    char number[32] = "";
+    FILE *f;
+
+    printf("%ls: %d argument(s)\n", name, argc - 1);
+    fflush(stdout);
+    swprintf(path, 32768, L"%ls.exit", self);
+    f = _wfopen(path, L"rb");
+    if (f) {
+        if (fgets(number, sizeof number, f))
+            code = strtoul(number, NULL, 10);
+        fclose(f);
+    }
+    if (code != 0) {
+        fprintf(stderr, "%ls: exit code %lu\n", name, code);
+        fflush(stderr);
+    }
+    /* A code past INT_MAX, such as an exception's, as Windows keeps it. */
+    ExitProcess((UINT)code);
+}
 
 static int record(int argc, wchar_t **argv)
 {
@@ -70,7 +100,7 @@ static int record(int argc, wchar_t **argv)
     f = _wfopen(path, L"ab");
     if (!f || setvbuf(f, NULL, _IOFBF, sizeof line) != 0 || fwrite(line, 1, used, f) != used || fclose(f) != 0)
         return 1;
-    return 0;
+    return finish(self, argc);
 }
 
 #ifdef KESTO_UNICODE
