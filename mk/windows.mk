@@ -51,8 +51,8 @@ WIN_ZIP = $(WIN_BUILD)/$(WIN_NAME).zip
 WIN_SETUP = $(WIN_BUILD)/kestoide-$(KESTO_VERSION)-setup.exe
 WIN_ZIP_LIMIT = 25000000
 WIN_SETUP_LIMIT = 20000000
-WIN_PACKAGE_INPUTS = $(WIN_BUILD)/ide/kestoide.exe $(WIN_BUILD)/kestoide.ico LICENSE \
-    scripts/windows/deploy.sh scripts/windows/installer.sh $(wildcard packaging/windows/*)
+WIN_PACKAGE_INPUTS = $(WIN_BUILD)/ide/kestoide.exe $(WIN_BUILD)/ide/kestoide-run.exe $(WIN_BUILD)/kestoide.ico \
+    LICENSE scripts/windows/deploy.sh scripts/windows/installer.sh $(wildcard packaging/windows/*)
 
 .PHONY: windows-package
 

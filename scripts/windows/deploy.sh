@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The folder ready to run: kestoide.exe, the DLLs it needs (found from its
+# The folder ready to run: kestoide.exe and its helper kestoide-run.exe, which
+# runs the lab's tools in their console, the DLLs the program needs (found from its
 # imports, and those of its plugins, in the SDK), the platform and style
 # plugins, Qt's Polish translation, the licence texts of all of it and a
 # read-me in Polish. Built beside its place and moved there whole.
@@ -16,12 +17,13 @@ part="$out.partial"
 rm -rf "$part"
 mkdir -p "$part"/{platforms,styles,translations,licenses}
 "$mingw-strip" -o "$part/kestoide.exe" "$build/ide/kestoide.exe"
+"$mingw-strip" -o "$part/kestoide-run.exe" "$build/ide/kestoide-run.exe"
 cp "$sdk/plugins/platforms/qwindows.dll" "$sdk/plugins/platforms/qminimal.dll" "$part/platforms/"
 cp "$sdk/plugins/styles/qwindowsvistastyle.dll" "$part/styles/"
 
 # Every DLL of the SDK that the program or a plugin imports, and what those import.
 imports() { "$mingw-objdump" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'; }
-pending=("$part/kestoide.exe" "$part"/platforms/*.dll "$part"/styles/*.dll)
+pending=("$part/kestoide.exe" "$part/kestoide-run.exe" "$part"/platforms/*.dll "$part"/styles/*.dll)
 while ((${#pending[@]})); do
     file=${pending[0]}
     pending=("${pending[@]:1}")
