@@ -20,7 +20,7 @@ namespace kesto {
 namespace systemError {
 #ifdef Q_OS_WIN
 const int badName = ERROR_INVALID_NAME;
-const int isDirectory = ERROR_DIRECTORY_NOT_SUPPORTED;
+const int isDirectory = 336; // ERROR_DIRECTORY_NOT_SUPPORTED, which MinGW's headers lack
 const int tooLarge = ERROR_FILE_TOO_LARGE;
 const int readFailed = ERROR_READ_FAULT;
 #else
@@ -62,6 +62,12 @@ QString fromState(const QString &path, int error, bool saving)
     const QFileInfo info(path);
     if (path.isEmpty() || path.contains(QChar(0)))
         return systemText(systemError::badName);
+#ifdef Q_OS_WIN
+    // A name takes 255 UTF-16 units; what the system says past that differs
+    // from one file system to another (Wine's: "not found").
+    if (info.fileName().size() > 255)
+        return systemText(ERROR_FILENAME_EXCED_RANGE);
+#endif
     if (!QFileInfo(info.absolutePath()).isDir())
         return QStringLiteral("brak katalogu");
     if (info.isDir())
