@@ -5,7 +5,8 @@
 #                     ready to run, its zip and the NSIS installer; prints both sizes
 # make windows-test - the QtTest suites under Wine, through ctest
 # make windows-e2e  - the real kestoide.exe under Wine in Xvfb, driven by key
-#                     events; then the installer: install, start, uninstall
+#                     events; its tools' consoles under openbox; then the
+#                     installer: install, start, uninstall
 #
 # Qt and QScintilla come from a prebuilt SDK (never built here): WIN_SDK_DIR
 # holds kesto-win64-sdk.tar.xz, checked against WIN_SDK_SHA256 and unpacked
@@ -76,6 +77,8 @@ windows-package: $(WIN_SETUP)
 windows-test: windows-build
 	@bash scripts/windows/run-tests.sh $(WIN_BUILD) $(WIN_TEST_PREFIX) $(JOBS)
 
-# Screenshots and the stand-in tools' log go to $(WIN_BUILD)/e2e/.
+# Screenshots and the stand-in tools' log go to $(WIN_BUILD)/e2e/; the tools'
+# consoles are checked under a window manager (openbox).
 windows-e2e: windows
+	@bash scripts/install-deps openbox
 	bash scripts/e2e/windows.sh $(WIN_BUILD) $(WIN_BUILD)/e2e

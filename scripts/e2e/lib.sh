@@ -164,6 +164,27 @@ shot() { # name
     log "screenshot $out"
 }
 
+# --- a window manager, where a check needs one ---------------------------------
+
+# Starts openbox for the rest of the run, as on a student's desktop; its pid
+# is E2E_WM. Windows then sit in its frames (E2E_DEPTH=2).
+start_openbox() { # log-file
+    openbox --sm-disable >"$1" 2>&1 &
+    E2E_WM=$!
+    _wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+    poll 10 _wm_up || fail "openbox did not start"
+    export E2E_DEPTH=2
+    log "openbox manages the screen"
+}
+active_window() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{ print $NF }')"; }
+hidden() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_HIDDEN; }
+expect_active() { # id what
+    _is_active() { [[ $(active_window) == "$1" ]]; }
+    poll 10 _is_active "$1" || fail "the active window is $(active_window), not $2 ($1)"
+    log "ok: $2 is the active window"
+}
+activate() { xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowactivate "$1"; }
+
 # --- the process ---------------------------------------------------------------
 
 process_ended() { # pid

@@ -60,19 +60,9 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the window manager -------------------------------------------------------
-openbox --sm-disable >"$T/openbox.log" 2>&1 &
-wm=$!
-_wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-poll 10 _wm_up || fail "openbox did not start"
-log "openbox manages the screen"
+start_openbox "$T/openbox.log"
+wm=$E2E_WM
 
-active_window() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{ print $NF }')"; }
-hidden() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_HIDDEN; }
-expect_active() { # id what
-    _is_active() { [[ $(active_window) == "$1" ]]; }
-    poll 10 _is_active "$1" || fail "the active window is $(active_window), not $2 ($1)"
-    log "ok: $2 is the active window"
-}
 # A minimised window is not viewable: search every window, not only visible ones.
 terminal_named() { # regex -> id
     local id=""
@@ -81,7 +71,6 @@ terminal_named() { # regex -> id
     echo "$id"
 }
 terminal_gone() { ! xdotool search --name "$1" >/dev/null 2>&1; }
-activate() { xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowactivate "$1"; }
 logged() { # line
     _has() { grep -qxF -- "$1" "$app/tools.log" 2>/dev/null; }
     poll 10 _has "$1" || fail "tools.log lacks [$1]: $(cat "$app/tools.log" 2>/dev/null)"

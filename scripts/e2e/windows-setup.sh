@@ -54,7 +54,7 @@ key Return
 main=$(wait_window '^KESTO IDE \[')
 wait_caption "$main" "KESTO IDE [noname.asm]"
 expect_file_bytes "kestoide.ini in the user's Documents (%USERPROFILE% expanded)" "$documents/kestoide.ini" '1\r\n'
-shot 08-installed
+shot 12-installed
 focus "$main"
 key alt+e
 sleep 1

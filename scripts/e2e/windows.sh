@@ -3,9 +3,12 @@
 # folder ready to run, under Wine in a real X server (Xvfb), driven only by X
 # key events as scripts/e2e.sh drives the Linux program. The lab's tools are
 # stand-ins (tests/windows/standin.c) that log how they were started: the
-# assembler an ANSI program, the run tool a Unicode one. Then the program's
-# command line, and the installer: installed silently into a fresh prefix,
-# started through its Start-menu shortcut, uninstalled silently.
+# assembler an ANSI program, the run tool a Unicode one. Each runs through the
+# helper kestoide-run.exe in the console the program opens for it, which
+# waits for Enter after Compile and after a failed Run (windows-consoles.sh
+# shows the consoles under a window manager). Then the program's command
+# line, and the installer: installed silently into a fresh prefix, started
+# through its Start-menu shortcut, uninstalled silently.
 #
 #   scripts/e2e/windows.sh BUILD_WIN OUT_DIR
 #
@@ -54,6 +57,27 @@ tool_started() { # prefix-fields suffix-regex
     log "ok: started $1 ($2)"
 }
 tools_count() { expect_eq "tool starts so far" "$(wc -l <"$tools_log")" "$1"; }
+# The helpers still running, by their console's title (Wine's processes
+# show their Windows command line).
+helpers() { pgrep -f "kestoide-run\.exe --title $1" || true; }
+# A helper's console that says how its tool ended and waits: still there a
+# second later, its helper still running; Enter closes it.
+console_waits() { # title-regex
+    local console
+    console=$(wait_window "^$1\$")
+    sleep 1
+    xwininfo -id "$console" | grep -q IsViewable || fail "the console [$1] closed without Enter"
+    [[ -n $(helpers "$1") ]] || fail "the helper of [$1] ended without Enter"
+    echo "$console"
+}
+close_console() { # id title-regex
+    focus "$1"
+    key Return
+    wait_window_gone "$1"
+    poll 10 _no_helper "$2" || fail "the helper of [$2] still runs after Enter"
+    log "ok: Enter closed the console [$2]"
+}
+_no_helper() { [[ -z $(helpers "$1") ]]; }
 # A started console may keep Wine's focus under plain Xvfb: the main window
 # is clicked before the next keys, as a student would.
 click_main() {
@@ -167,25 +191,35 @@ wait_caption "$main" "KESTO IDE [$source_path]"
 expect_file_hex "saved source (Windows-1250, CR LF)" "$drive/moje programy/próba.asm" \
     "$(printf '%s\r\n' "${program[@]}" | iconv -f UTF-8 -t CP1250 | hex_of /dev/stdin)"
 
-# --- compile and run: the command lines, code page and window states -------------
+# --- compile and run: the command lines, code page, window states and consoles ---
 hex_path='C:\moje programy\próba.hex'
 click_main
 key ctrl+m
-# The assembler in a new console with the focus (SW_SHOWNORMAL), its path
-# quoted for the blank in it; an ANSI program under code page 1250 gets the
-# Polish letter as it is.
+# The assembler in the helper's new console (SW_SHOWNORMAL, handed on to the
+# tool), its path quoted for the blank in it; an ANSI program under code page
+# 1250 gets the Polish letter as it is. The console, titled for the source,
+# says how the tool ended and waits for Enter. (Without a window manager it
+# does not take the focus: windows-consoles.sh shows that.)
 tool_started "ruderari.exe|C:\\pracownia|$source_path" \
-    "cmd=\"C:\\\\KESTO IDE\\\\ruderari.exe\" +\"C:\\\\moje programy\\\\próba.asm\"\|acp=1250\|show=1\|console=1"
+    "cmd=\"C:\\\\KESTO IDE\\\\ruderari.exe\" \"C:\\\\moje programy\\\\próba.asm\"\|acp=1250\|show=1\|console=1"
+compile_title='Kompilacja pliku próba\.asm'
+console=$(console_waits "$compile_title")
+shot 04-compile-console
+close_console "$console" "$compile_title"
 click_main
 key ctrl+r
-# The run tool minimised without the focus (SW_SHOWMINNOACTIVE).
+# The run tool minimised without the focus (SW_SHOWMINNOACTIVE, handed on
+# to the tool); it ends with 0, and its console goes by itself.
 tool_started "zozevadi.exe|C:\\pracownia|/1|$hex_path" \
-    "cmd=\"C:\\\\KESTO IDE\\\\zozevadi.exe\" +/1 \"C:\\\\moje programy\\\\próba.hex\"\|acp=1250\|show=7\|console=1"
+    "cmd=\"C:\\\\KESTO IDE\\\\zozevadi.exe\" /1 \"C:\\\\moje programy\\\\próba.hex\"\|acp=1250\|show=7\|console=1"
+run_title='Uruchomienie pliku próba\.asm'
+poll 10 _no_helper "$run_title" || fail "the console of a good run waits"
+log "ok: the console of a good run closed by itself"
 
 click_main
 key alt+k
 popup=$(wait_menu)
-shot 04-compiler-menu
+shot 05-compiler-menu
 key Up Up Return
 wait_window_gone "$popup"
 expect_file_bytes "kestoide.ini after COM3" kestoide.ini '3\r\n'
@@ -209,7 +243,7 @@ wait_caption "$main" "KESTO IDE [$dos_path]"
 click_main
 key F4
 sleep 0.5
-shot 05-info
+shot 06-info
 key ctrl+Home
 type_text "; poprawione"
 key Return
@@ -224,7 +258,7 @@ exit_from_menu() {
 click_main
 exit_from_menu
 prompt=$(wait_window '^KESTO IDE$')
-shot 06-unsaved-prompt
+shot 07-unsaved-prompt
 focus "$prompt"
 key Escape
 wait_window_gone "$prompt"
@@ -252,6 +286,11 @@ wait_caption "$main" 'KESTO IDE [C:\moje programy\zażółć.asm]'
 click_main
 key ctrl+m
 tool_started 'ruderari.exe|C:\pracownia|C:\moje programy\zazólc.asm' '.*acp=1252.*'
+# The console's own text is Unicode: the same Polish line under code page 1252.
+compile_title='Kompilacja pliku zażółć\.asm'
+console=$(console_waits "$compile_title")
+shot 08-compile-console-1252
+close_console "$console" "$compile_title"
 click_main
 key ctrl+r
 tool_started 'zozevadi.exe|C:\pracownia|/3|C:\moje programy\zażółć.hex' '.*acp=1252.*'
@@ -266,7 +305,7 @@ wine "C:\\KESTO IDE\\kestoide.exe" -- 'C:\moje programy\Ωμέγα.asm' >>"$E2E_
 pid=$!
 main=$(wait_window '^KESTO IDE \[C')
 wait_caption "$main" 'KESTO IDE [C:\moje programy\Ωμέγα.asm]'
-shot 07-unicode-argument
+shot 09-unicode-argument
 click_main
 exit_from_menu
 wait_exit "$pid" 0
@@ -285,5 +324,6 @@ log "ok: --version prints into the console it was started from"
 cp "$tools_log" "$E2E_OUT/tools.log"
 wineserver -k
 
+bash "$here/windows-consoles.sh" "$build" "$E2E_OUT"
 bash "$here/windows-setup.sh" "$build" "$E2E_OUT"
 log "passed; screenshots in $E2E_OUT"
