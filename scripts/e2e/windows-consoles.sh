@@ -6,7 +6,8 @@
 # tool that fails keeps its minimised console until the student opens it and
 # presses Enter. Run by scripts/e2e/windows.sh, in its X server, on the stage
 # it left in BUILD_WIN/wine-e2e (the program in C:\KESTO IDE with the
-# stand-in tools, a saved C:\moje programy\próba.asm).
+# stand-in tools). The source's name has every Polish letter and blanks: the
+# ANSI assembler gets it whole under code page 1250, the Unicode run tool too.
 #
 #   scripts/e2e/windows-consoles.sh BUILD_WIN OUT_DIR
 set -euo pipefail
@@ -17,8 +18,9 @@ e2e_begin BUILD_WIN "$0" "$@"
 build=$program
 prefix="$build/wine-e2e"
 app="$prefix/drive_c/KESTO IDE"
-[[ -f $app/kestoide-run.exe && -f $prefix/drive_c/moje\ programy/próba.asm ]] ||
+[[ -f $app/kestoide-run.exe && -d $prefix/drive_c/pracownia ]] ||
     fail "no stage in $prefix: run scripts/e2e/windows.sh"
+printf 'START:  NOP\r\n' >"$prefix/drive_c/moje programy/zażółć gęślą jaźń.asm"
 wine_env "$prefix"
 tools_log="$app/tools.log"
 
@@ -44,7 +46,8 @@ console_named() { # title-regex -> id
     poll 10 _there "$1" || fail "no console titled /$1/"
     echo "$id"
 }
-last_tool() { # fields: the newest line of the tools' log, as a regex
+regex_of() { printf '%s' "$1" | sed 's/[][\\.*^$|+?(){}]/\\&/g'; }
+last_tool() { # regex: the newest line of the tools' log
     _last() { tail -n1 "$tools_log" | grep -qE -- "$1"; }
     poll 10 _last "$1" || fail "the last tool start is not /$1/: $(tail -n1 "$tools_log")"
 }
@@ -62,17 +65,18 @@ enter_closes() { # title-regex what
 
 start_openbox "$E2E_OUT/openbox.log"
 cd "$prefix/drive_c/pracownia"
-log "starting C:\\KESTO IDE\\kestoide.exe with C:\\moje programy\\próba.asm"
-wine "C:\\KESTO IDE\\kestoide.exe" 'C:\moje programy\próba.asm' >>"$E2E_OUT/program.log" 2>&1 &
+source='C:\moje programy\zażółć gęślą jaźń'
+log "starting C:\\KESTO IDE\\kestoide.exe with $source.asm"
+wine "C:\\KESTO IDE\\kestoide.exe" "$source.asm" >>"$E2E_OUT/program.log" 2>&1 &
 pid=$!
 main=$(wait_window '^KESTO IDE \[C')
 activate "$main"
 expect_active "$main" "the editor"
 
 # --- compile: the console comes to the front and waits --------------------------
-compile='Kompilacja pliku próba\.asm'
+compile='Kompilacja pliku zażółć gęślą jaźń\.asm'
 key ctrl+m
-last_tool '^ruderari\.exe\|.*\|show=1\|console=1$'
+last_tool "^$(regex_of "ruderari.exe|C:\\pracownia|$source.asm|cmd=")"'.*\|acp=1250\|show=1\|console=1$'
 console=$(console_named "$compile")
 expect_active "$console" "the compile console"
 still_waits "$compile" "the compile console"
@@ -80,11 +84,11 @@ shot 10-compile-console-active
 enter_closes "$compile" "the compile console"
 
 # --- run: minimised, the editor keeps the focus; gone by itself after success -----
-run='Uruchomienie pliku próba\.asm'
+run='Uruchomienie pliku zażółć gęślą jaźń\.asm'
 activate "$main"
 expect_active "$main" "the editor"
 key ctrl+r
-last_tool '^zozevadi\.exe\|.*\|/[1-4]\|.*\|show=7\|console=1$'
+last_tool "^$(regex_of "zozevadi.exe|C:\\pracownia|/")[1-4]$(regex_of "|$source.hex|cmd=")"'.*\|acp=1250\|show=7\|console=1$'
 poll 10 no_helper "$run" || fail "the console of a good run stayed"
 expect_active "$main" "the editor, after a good run,"
 log "ok: a good run's console closed by itself"
