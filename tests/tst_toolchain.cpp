@@ -112,10 +112,7 @@ Q_DECLARE_METATYPE(kesto::ToolHost)
 class TestToolchain : public QObject {
     Q_OBJECT
 private slots:
-#ifdef Q_OS_WIN
-    void launchRunsHelperInConsole_data();
-    void launchRunsHelperInConsole();
-#else // xterm and Wine: how Linux starts the tools
+#ifndef Q_OS_WIN // xterm and Wine: how Linux starts the tools
     void initTestCase();
     void launchRunsHelperInTerminal_data();
     void launchRunsHelperInTerminal();
@@ -219,59 +216,6 @@ void TestToolchain::launchRunsHelperInTerminal()
 }
 #endif
 
-#ifdef Q_OS_WIN
-void TestToolchain::launchRunsHelperInConsole_data()
-{
-    QTest::addColumn<bool>("tool");
-    QTest::addColumn<bool>("helper");
-    QTest::addColumn<bool>("compile");
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<QString>("expected"); // the helper's arguments, or why the tool cannot start
-    // The console's title and when it waits, then the tool's own command line.
-    QTest::newRow("compile") << true << true << true << int(ToolLaunch::Start)
-                             << u"--title|Kompilacja pliku p.asm|--always|--|APP\\tool.exe|C:\\src\\p.asm"_s;
-    QTest::newRow("run")
-        << true << true << false << int(ToolLaunch::Start)
-        << u"--title|Uruchomienie pliku p.asm|--on-failure|--|APP\\tool.exe|/3|C:\\src\\p.hex"_s;
-    QTest::newRow("no tool") << false << true << true << int(ToolLaunch::Missing) << QString();
-    QTest::newRow("no helper") << true << false << true << int(ToolLaunch::CannotStart)
-                               << u"brak programu pomocniczego kestoide-run.exe w katalogu programu"_s;
-}
-
-// Windows starts any file that is there through the helper, whose console
-// then says when it is no program.
-void TestToolchain::launchRunsHelperInConsole()
-{
-    QFETCH(bool, tool);
-    QFETCH(bool, helper);
-    QFETCH(bool, compile);
-    QFETCH(int, outcome);
-    QFETCH(QString, expected);
-    QTemporaryDir dir;
-    const QString app = QDir::toNativeSeparators(dir.path()) + u'\\';
-    if (tool)
-        QVERIFY(writeFile(app + u"tool.exe"_s, "MZ, but no program"));
-    if (helper)
-        QVERIFY(QFile::copy(helperProgram(), app + u"kestoide-run.exe"_s));
-    const ToolRequest compiling{
-        u"tool.exe"_s, {u"C:\\src\\p.asm"_s}, {0}, u"Kompilacja pliku p.asm"_s, WindowState::NormalFocused};
-    const ToolRequest running{u"tool.exe"_s,
-                              {u"/3"_s, u"C:\\src\\p.hex"_s},
-                              {1},
-                              u"Uruchomienie pliku p.asm"_s,
-                              WindowState::MinimizedNoFocus};
-
-    const ToolLaunch launch = planToolLaunch(app, compile ? compiling : running, ToolHost{});
-
-    QCOMPARE(int(launch.outcome), outcome);
-    QCOMPARE(launch.toolPath, app + u"tool.exe"_s);
-    const bool started = launch.outcome == ToolLaunch::Start;
-    QCOMPARE(launch.reason, started ? QString() : expected);
-    QCOMPARE(launch.program, started ? app + u"kestoide-run.exe"_s : QString());
-    QCOMPARE(launch.arguments.join(u'|').replace(app, u"APP\\"_s), started ? expected : QString());
-}
-#endif
-
 // kestoide-run on its own: what it says at the end of a tool, whether it then
 // waits for Enter, and its exit status. (Its window is make e2e's.)
 void TestToolchain::helperSaysHowFailedToolEnded_data()
@@ -307,11 +251,6 @@ void TestToolchain::helperSaysHowFailedToolEnded_data()
                           u"system umie uruchomić."_s +
                               enter
                        << 127;
-    *row("no such tool") << QStringList{u"--on-failure"_s, u"--"_s, u"C:\\nie ma\\narzędzia.exe"_s}
-                         << QString()
-                         << u"\nNie można uruchomić narzędzia: brak pliku \"C:\\nie ma\\narzędzia.exe\"."_s +
-                                enter
-                         << 127;
 #else
     const QString sh = u"/bin/sh"_s;
     *row("run, good: no wait") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"echo ok"_s}
@@ -433,6 +372,10 @@ void TestToolchain::toolsGetExactArgumentsWithoutShell()
     QCOMPARE(QDir::fromNativeSeparators(toolCommand(f.platform.started[0]).first()), assembler);
     QCOMPARE(QDir::fromNativeSeparators(toolCommand(f.platform.started[1]).first()), runTool);
 #ifdef Q_OS_WIN
+    // The helper beside the program, in a console titled for the source.
+    QCOMPARE(f.platform.started[0].program, tools + u"\\kestoide-run.exe"_s);
+    QCOMPARE(f.platform.started[1].arguments.first(2),
+             (QStringList{u"--title"_s, u"Uruchomienie pliku "_s + QFileInfo(path).fileName()}));
     for (const StartedProcess &p : f.platform.started)
         runAsStarted(p);
     // The assembler's own command line, as the helper builds it: the
