@@ -15,7 +15,7 @@ CMAKE_FLAGS = -DKESTO_WERROR=$(WERROR) $(if $(filter 1,$(SANITIZE)),-DKESTO_SANI
 # Checks that .ci/run adds after `make test`; each mk/*.mk appends its own.
 CI_CHECKS :=
 
-.PHONY: all deps configure build program run test clean ci-checks
+.PHONY: all deps configure build program run test clean ci-checks ci-checks-list
 
 all: build
 
@@ -45,3 +45,7 @@ clean:
 -include mk/*.mk
 
 ci-checks: $(CI_CHECKS)
+
+# The checks one per line, for CI to time each.
+ci-checks-list:
+	@printf '%s\n' $(CI_CHECKS)
