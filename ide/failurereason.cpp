@@ -23,11 +23,13 @@ const int badName = ERROR_INVALID_NAME;
 const int isDirectory = 336; // ERROR_DIRECTORY_NOT_SUPPORTED, which MinGW's headers lack
 const int tooLarge = ERROR_FILE_TOO_LARGE;
 const int readFailed = ERROR_READ_FAULT;
+const int nameTooLong = ERROR_FILENAME_EXCED_RANGE;
 #else
 const int badName = EINVAL;
 const int isDirectory = EISDIR;
 const int tooLarge = EFBIG;
 const int readFailed = EIO;
+const int nameTooLong = ENAMETOOLONG;
 #endif
 } // namespace systemError
 
@@ -66,7 +68,7 @@ QString fromState(const QString &path, int error, bool saving)
     // A name takes 255 UTF-16 units; what the system says past that differs
     // from one file system to another (Wine's: "not found").
     if (info.fileName().size() > 255)
-        return systemText(ERROR_FILENAME_EXCED_RANGE);
+        return systemText(systemError::nameTooLong);
 #endif
     if (!QFileInfo(info.absolutePath()).isDir())
         return QStringLiteral("brak katalogu");

@@ -25,6 +25,7 @@ extern const int badName;     // an empty name, or one holding a NUL
 extern const int isDirectory; // a folder where a file was meant
 extern const int tooLarge;
 extern const int readFailed;
+extern const int nameTooLong; // longer than the file system takes
 } // namespace systemError
 
 } // namespace kesto

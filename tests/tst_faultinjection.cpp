@@ -35,13 +35,6 @@ using namespace kesto;
 
 namespace {
 
-// What the system says of a name longer than its file system takes.
-#ifdef Q_OS_WIN
-const int nameTooLong = ERROR_FILENAME_EXCED_RANGE;
-#else
-const int nameTooLong = ENAMETOOLONG;
-#endif
-
 const QString cannotSave =
     QStringLiteral("Nie można zapisać pliku. Sprawdź czy podana ścieżka jest właściwa.");
 const QString settingsError = QStringLiteral("Błąd podczas zapisywania ustawień");
@@ -334,7 +327,8 @@ void TestFaultInjection::refusedSaveLeavesEveryFileAsItWas()
         // Cut at the NUL, the name would be the file's own.
         {"NUL after the file's name", [](Scene &s) { return s.file + QString::fromUtf16(u"\0x.asm", 6); },
          qt_error_string(systemError::badName)},
-        {"name too long", [](Scene &s) { return s.path(QString(300, u'n')); }, qt_error_string(nameTooLong)},
+        {"name too long", [](Scene &s) { return s.path(QString(300, u'n')); },
+         qt_error_string(systemError::nameTooLong)},
         {"read-only file",
          [](Scene &s) {
              QFile::setPermissions(s.file, QFileDevice::ReadOwner | QFileDevice::ReadOther);

@@ -24,15 +24,6 @@
 
 using namespace kesto;
 
-namespace {
-// What the system says of a name longer than its file system takes.
-#ifdef Q_OS_WIN
-const int nameTooLong = ERROR_FILENAME_EXCED_RANGE;
-#else
-const int nameTooLong = ENAMETOOLONG;
-#endif
-} // namespace
-
 class TestSourceFiles : public QObject {
     Q_OBJECT
 private slots:
@@ -170,7 +161,7 @@ void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
          },
          qt_error_string(systemError::badName)},
         {[](const QTemporaryDir &dir) { return dir.filePath(QString(300, u'n')); },
-         qt_error_string(nameTooLong)},
+         qt_error_string(systemError::nameTooLong)},
         {[](const QTemporaryDir &dir) { return dir.path() + QStringLiteral("/d").repeated(3000); },
          QStringLiteral("brak katalogu")},
     };
