@@ -195,6 +195,21 @@ QByteArray aclFor(int mode)
 }
 #endif
 
+// Saves "new\r\n" to `path` through a named temporary file (the way a
+// crash leaves one behind), and lists the file's folder while the bytes go in.
+WriteResult saveListingFolderMidWrite(const QString &path, QStringList &during)
+{
+    WriteOptions named;
+    named.unnamedTemporary = false;
+    return writeFile(
+        path,
+        [&](const ByteSink &sink) {
+            during = listing(QFileInfo(path).path());
+            return sink("new\r\n");
+        },
+        named);
+}
+
 // What unfinished saves leave in the program's own folder.
 QStringList stateFiles() { return listing(stateDirectory()); }
 
@@ -390,15 +405,7 @@ void TestFileWriter::strayNamedTemporaryIsRemovedByTheNextSave()
 #endif
 
     QStringList during;
-    WriteOptions named;
-    named.unnamedTemporary = false;
-    const WriteResult r = writeFile(
-        path,
-        [&](const ByteSink &sink) {
-            during = listing(dir.path());
-            return sink("new\r\n");
-        },
-        named);
+    const WriteResult r = saveListingFolderMidWrite(path, during);
 #ifdef Q_OS_UNIX
     ::close(held);
 #else
@@ -527,15 +534,7 @@ void TestFileWriter::longNamesSaveWithTemporaryAndBackupNamesInBounds()
     // What the folder holds while the new content goes in: the temporary
     // file, or (in place) the backup, named by the save.
     QStringList during;
-    WriteOptions named;
-    named.unnamedTemporary = false;
-    const WriteResult r = writeFile(
-        path,
-        [&](const ByteSink &sink) {
-            during = listing(dir.path());
-            return sink("new\r\n");
-        },
-        named);
+    const WriteResult r = saveListingFolderMidWrite(path, during);
     QCOMPARE(r.status, WriteStatus::Written);
     QCOMPARE(r.way, links == 1 ? WriteWay::Replace : WriteWay::InPlace);
     QCOMPARE(readAll(path), QByteArray("new\r\n"));
