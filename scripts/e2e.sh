@@ -80,14 +80,7 @@ XDG_RUNTIME_DIR=$(mkdir -m 700 "$T/run" && echo "$T/run") \
     "$app/kestoide" >"$T/program.log" 2>&1 &
 pid=$!
 
-warning=$(wait_window '^KESTOIDE$')
-shot 01-missing-settings-warning
-focus "$warning"
-key Return
-main=$(wait_window '^KESTO IDE \[')
-wait_caption "$main" "KESTO IDE [noname.asm]"
-expect_file_bytes "kestoide.ini after the warning" kestoide.ini '1\r\n'
-shot 02-start
+first_start
 
 if a11y_on; then
     a11y_connect

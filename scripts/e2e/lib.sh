@@ -164,6 +164,21 @@ shot() { # name
     log "screenshot $out"
 }
 
+# The first start in a folder without kestoide.ini: the program warns, Enter
+# answers, the settings file is made and the empty document's window comes;
+# its id goes into `main`.
+first_start() {
+    local warning
+    warning=$(wait_window '^KESTOIDE$')
+    shot 01-missing-settings-warning
+    focus "$warning"
+    key Return
+    main=$(wait_window '^KESTO IDE \[')
+    wait_caption "$main" "KESTO IDE [noname.asm]"
+    expect_file_bytes "kestoide.ini after the warning" kestoide.ini '1\r\n'
+    shot 02-start
+}
+
 # --- a window manager, where a check needs one ---------------------------------
 
 # Starts openbox for the rest of the run, as on a student's desktop; its pid
@@ -176,7 +191,12 @@ start_openbox() { # log-file
     export E2E_DEPTH=2
     log "openbox manages the screen"
 }
-active_window() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{ print $NF }')"; }
+# The active window's id in decimal; 0 while there is none ("not found.").
+active_window() {
+    local id
+    id=$(xprop -root _NET_ACTIVE_WINDOW 2>/dev/null | awk '{ print $NF }')
+    [[ $id == 0x* ]] && printf '%d' "$id" || printf 0
+}
 hidden() { xprop -id "$1" _NET_WM_STATE 2>/dev/null | grep -q _NET_WM_STATE_HIDDEN; }
 expect_active() { # id what
     _is_active() { [[ $(active_window) == "$1" ]]; }

@@ -11,11 +11,7 @@
 #
 #   scripts/e2e/windows-consoles.sh BUILD_WIN OUT_DIR
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
-source "$here/../windows/wine-env.sh"
-e2e_begin BUILD_WIN "$0" "$@"
-build=$program
+source "$(dirname "$0")/windows-begin.sh"
 prefix="$build/wine-e2e"
 app="$prefix/drive_c/KESTO IDE"
 [[ -f $app/kestoide-run.exe && -d $prefix/drive_c/pracownia ]] ||

@@ -8,11 +8,7 @@
 #
 #   scripts/e2e/windows-setup.sh BUILD_WIN OUT_DIR
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
-source "$here/../windows/wine-env.sh"
-e2e_begin BUILD_WIN "$0" "$@"
-build=$program
+source "$(dirname "$0")/windows-begin.sh"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 setup="$build/kestoide-$version-setup.exe"
 

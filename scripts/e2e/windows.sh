@@ -14,11 +14,7 @@
 #
 # Screenshots and the tools' log go to OUT_DIR.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
-source "$here/../windows/wine-env.sh"
-e2e_begin BUILD_WIN "$0" "$@"
-build=$program
+source "$(dirname "$0")/windows-begin.sh"
 rm -f "$E2E_OUT"/*.png "$E2E_OUT"/tools.log
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 folder="$build/kestoide-$version-win64"
@@ -156,14 +152,7 @@ cd "$cwd"
 log "starting C:\\KESTO IDE\\kestoide.exe in C:\\pracownia"
 wine "C:\\KESTO IDE\\kestoide.exe" >"$E2E_OUT/program.log" 2>&1 &
 pid=$!
-warning=$(wait_window '^KESTOIDE$')
-shot 01-missing-settings-warning
-focus "$warning"
-key Return
-main=$(wait_window '^KESTO IDE \[')
-wait_caption "$main" "KESTO IDE [noname.asm]"
-expect_file_bytes "kestoide.ini after the warning" kestoide.ini '1\r\n'
-shot 02-start
+first_start
 
 # --- a program with Polish letters, saved through the Save dialog ------------------
 program=(
