@@ -134,13 +134,8 @@ key ctrl+d ctrl+l ctrl+t ctrl+shift+u BackSpace alt+BackSpace
 key ctrl+s
 dialog=$(wait_window '^Zachowaj jako$')
 shot 03-save-dialog
-focus "$dialog"
 source_path="$T/moje programy/próba.asm"
-key ctrl+a
-type_text "$source_path"
-key Return
-wait_window_gone "$dialog"
-wait_caption "$main" "KESTO IDE [$source_path]"
+enter_path_in_dialog "$dialog" "$source_path"
 # Windows-1250 with CR LF line ends; the last line gets its CR LF on saving.
 expect_file_hex "saved source" "$source_path" \
     "$(printf '%s\r\n' "${program[@]}" | iconv -f UTF-8 -t CP1250 | hex_of /dev/stdin)"
@@ -176,12 +171,7 @@ dos_path="$T/dos/STARY.ASM"
 printf '; \xa5\x86\xa9\x88 \xa4\x8f\xa8\x9d z DOS-a\r\nSTART:  NOP\r\n' >"$dos_path"
 key ctrl+o
 dialog=$(wait_window '^Otwórz$')
-focus "$dialog"
-key ctrl+a
-type_text "$dos_path"
-key Return
-wait_window_gone "$dialog"
-wait_caption "$main" "KESTO IDE [$dos_path]"
+enter_path_in_dialog "$dialog" "$dos_path"
 a11y_on && wait_a11y_text "status line" "$status_line" "Otworzono plik: \"$dos_path\""
 
 focus "$main"

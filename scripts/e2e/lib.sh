@@ -157,10 +157,17 @@ KEYS
 key() { xdotool key --clearmodifiers --delay 30 "$@"; }
 type_text() { xdotool type --clearmodifiers --delay 15 -- "$1"; }
 
-# A screenshot of what is on the screen, trimmed to the windows shown.
+# A screenshot of what is on the screen, trimmed to the windows shown. A
+# window just mapped may not be drawn yet (Wine's often are not): an empty
+# screen is taken again, for up to 5 s.
 shot() { # name
     local out="$E2E_OUT/$1.png"
-    import -window root miff:- | convert miff:- -bordercolor black -border 1 -trim +repage "$out"
+    _drawn() {
+        import -window root miff:- |
+            convert miff:- -bordercolor black -border 1 -trim +repage "$out" 2>/dev/null &&
+            [[ $(identify -format '%w' "$out") -gt 1 ]]
+    }
+    poll 5 _drawn || log "the screen was still empty for $out"
     log "screenshot $out"
 }
 
@@ -177,6 +184,17 @@ first_start() {
     wait_caption "$main" "KESTO IDE [noname.asm]"
     expect_file_bytes "kestoide.ini after the warning" kestoide.ini '1\r\n'
     shot 02-start
+}
+
+# Types PATH over the name a file dialog offers, confirms it, and waits until
+# the main window's caption names the file.
+enter_path_in_dialog() { # dialog path
+    focus "$1"
+    key ctrl+a
+    type_text "$2"
+    key Return
+    wait_window_gone "$1"
+    wait_caption "$main" "KESTO IDE [$2]"
 }
 
 # --- a window manager, where a check needs one ---------------------------------

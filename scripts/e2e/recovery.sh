@@ -56,12 +56,7 @@ wait_caption "$main" "KESTO IDE [noname.asm]"
 focus "$main"
 key ctrl+o
 dialog=$(wait_window '^Otwórz$')
-focus "$dialog"
-key ctrl+a
-type_text "$src"
-key Return
-wait_window_gone "$dialog"
-wait_caption "$main" "KESTO IDE [$src]"
+enter_path_in_dialog "$dialog" "$src"
 
 focus "$main"
 key ctrl+End

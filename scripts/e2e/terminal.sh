@@ -44,6 +44,15 @@ printf '1\r\n' >"$cwd/kestoide.ini"
 export WINEPREFIX="$E2E_OUT/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 wine_ready() { command -v wine >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; }
 pid="" wm=""
+# Zakończ from the Plik menu, with nothing unsaved: the program ends at once.
+quit_through_menu() {
+    activate "$main"
+    key alt+e
+    wait_popup >/dev/null
+    key Left k
+    wait_exit "$pid" 0
+    pid=""
+}
 on_failure() {
     shot terminal-failure || true
     [[ -n $pid ]] && kill "$pid" 2>/dev/null || true
@@ -182,12 +191,7 @@ else
     log "Wine or MinGW is not installed: the Windows stand-in is left out"
 fi
 
-activate "$main"
-key alt+e
-wait_popup >/dev/null
-key Left k
-wait_exit "$pid" 0
-pid=""
+quit_through_menu
 
 # --- a small screen: scale factor 2 leaves 512 by 384 points of 1024 by 768 --------
 log "starting $app/kestoide at scale factor 2"
@@ -203,10 +207,5 @@ screen_height=$(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[2] }'
     fail "the window reaches below the screen: top $Y, height $HEIGHT, screen $screen_height"
 log "ok: at scale factor 2 the window, its status line at its foot, ends at $((Y + HEIGHT)) of $screen_height"
 shot 15-scale-factor-2
-activate "$main"
-key alt+e
-wait_popup >/dev/null
-key Left k
-wait_exit "$pid" 0
-pid=""
+quit_through_menu
 log "terminal checks passed; screenshots in $E2E_OUT"

@@ -223,12 +223,7 @@ printf '; \xa5\x86\xa9\x88 \xa4\x8f\xa8\x9d z DOS-a\r\nSTART:  NOP\r\n' >"$drive
 click_main
 key ctrl+o
 dialog=$(wait_dialog)
-focus "$dialog"
-key ctrl+a
-type_text "$dos_path"
-key Return
-wait_window_gone "$dialog"
-wait_caption "$main" "KESTO IDE [$dos_path]"
+enter_path_in_dialog "$dialog" "$dos_path"
 click_main
 key F4
 sleep 0.5
