@@ -91,6 +91,8 @@ ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
     ToolLaunch launch;
     launch.toolPath = appDir + request.tool;
     const QString helper = appDir + helperName;
+    const QString noHelper =
+        QStringLiteral("brak programu pomocniczego ") + helperName + QStringLiteral(" w katalogu programu");
     const auto cannot = [&launch](const QString &reason) {
         launch.outcome = ToolLaunch::CannotStart;
         launch.reason = reason;
@@ -101,8 +103,7 @@ ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
     if (!QFileInfo(launch.toolPath).isFile())
         return launch;
     if (!isExecutableFile(helper))
-        return cannot(QStringLiteral("brak programu pomocniczego ") + helperName +
-                      QStringLiteral(" w katalogu programu"));
+        return cannot(noHelper);
     launch.outcome = ToolLaunch::Start;
     launch.program = helper;
     launch.arguments = helperArguments(launch.toolPath, request, false);
@@ -125,8 +126,7 @@ ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
     case ToolFile::Native: break;
     }
     if (!isExecutableFile(helper))
-        return cannot(QStringLiteral("brak programu pomocniczego ") + helperName +
-                      QStringLiteral(" w katalogu programu"));
+        return cannot(noHelper);
     if (host.terminal.isEmpty())
         return cannot(QStringLiteral("brak programu xterm — zainstaluj pakiet xterm"));
     // xterm's -e takes the words after it as the program and its arguments:
