@@ -7,8 +7,9 @@
 # helper kestoide-run.exe in the console the program opens for it, which
 # waits for Enter after Compile and after a failed Run (windows-consoles.sh
 # shows the consoles under a window manager). Then the program's command
-# line, and the installer: installed silently into a fresh prefix, started
-# through its Start-menu shortcut, uninstalled silently.
+# line, and the installer: refused options, then installed silently for a
+# room (the lab's tools, the port, .asm), started through its Start-menu
+# shortcut and by an .asm file, uninstalled silently.
 #
 #   scripts/e2e/windows.sh BUILD_WIN OUT_DIR
 #
