@@ -8,9 +8,15 @@ QString printableLine(const QString &text)
 {
     // A terminal's escape sequence (colours, say), then any other control.
     static const QRegularExpression escapes(QStringLiteral("\\x1B\\[[0-9;?]*[ -/]*[@-~]|\\x1B[@-_]"));
-    QString out = text;
-    out.remove(escapes).replace(u'\t', u' ');
-    out.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    const QString plain = QString(text).remove(escapes);
+    QString out;
+    out.reserve(plain.size());
+    for (const QChar c : plain) {
+        if (c == u'\t')
+            out += u' ';
+        else if (c.category() != QChar::Other_Control)
+            out += c;
+    }
     return out.trimmed();
 }
 

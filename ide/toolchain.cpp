@@ -264,8 +264,13 @@ void EditorWin::runCompiled()
                               false};
     startTool(request, QStringLiteral("Brak pliku ZOZEVADI.EXE w katalogu z programem KESTO IDE!!!"),
               [window = QPointer<EditorWin>(this), id = m_runId, source](const ToolEnd &end) {
-                  // Only the latest Run speaks; a good one leaves the status line as it is.
-                  if (window && window->m_runId == id && !(end.kind == ToolEnd::Exited && end.code == 0))
+                  // Only the latest Run speaks; a good one leaves the status line as it
+                  // is. A failed one's window, minimised on the taskbar where a student
+                  // rarely looks, is shown with its messages.
+                  if (!window || (end.kind == ToolEnd::Exited && end.code == 0))
+                      return;
+                  window->m_platform.showToolWindow(end.window);
+                  if (window->m_runId == id)
                       window->setStatus(runFailure(end, source));
               });
 }

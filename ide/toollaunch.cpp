@@ -186,13 +186,8 @@ ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
     launch.outcome = ToolLaunch::Start;
     launch.program = host.terminal;
     launch.arguments = QStringList{QStringLiteral("-T"), request.title};
-    // Run's terminal starts minimised; a failed run's helper shows it again
-    // through xterm's "de-iconify" control, the one control of the window
-    // that is let through (xterm's default lets none).
     if (request.state == WindowState::MinimizedNoFocus)
-        launch.arguments << QStringLiteral("-iconic") << QStringLiteral("-xrm")
-                         << QStringLiteral("*disallowedWindowOps: 2,3,4,5,6,7,8,9,11,13,14,18,19,20,21,"
-                                           "GetSelection,SetSelection,SetWinLines,SetXprop");
+        launch.arguments << QStringLiteral("-iconic");
     launch.arguments << QStringLiteral("-fa") << QStringLiteral("Monospace") << QStringLiteral("-fs")
                      << QStringLiteral("10") << QStringLiteral("-e") << helper
                      << helperArguments(launch.toolPath, request, throughWine, host.wineLocale);

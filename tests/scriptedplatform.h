@@ -64,6 +64,7 @@ public:
     // Tells the program that the tool of the `n`th watched start (from 0)
     // ended so, as its helper would.
     void endTool(qsizetype n, const kesto::ToolEnd &end);
+    void showToolWindow(quint64 window) override { shownToolWindows.append(window); }
     void endProcess() override { ++processEnded; }
     QString programDir() override { return appDir; }
 
@@ -73,6 +74,7 @@ public:
     QList<ShownDialog> dialogs;
     QList<StartedProcess> started;
     QList<WatchedTool> watched;
+    QList<quint64> shownToolWindows;
     int unexpectedBoxes = 0;
     int unexpectedDialogs = 0;
     int processEnded = 0;

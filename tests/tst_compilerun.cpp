@@ -258,10 +258,16 @@ void TestCompileRun::failedRunSaysSo_data()
 {
     QTest::addColumn<ToolEnd>("end");
     QTest::addColumn<QString>("status"); // empty: as Run left it
-    QTest::newRow("sent") << exited(0) << QString();
-    QTest::newRow("failed") << exited(3)
+    // Its helper's window is 42.
+    const auto ended = [](ToolEnd end) {
+        end.window = 42;
+        return end;
+    };
+    QTest::newRow("sent") << ended(exited(0)) << QString();
+    QTest::newRow("failed") << ended(exited(3))
                             << u"Błąd uruchomienia (kod 3): komunikaty są w oknie programu zozevadi.exe"_s;
-    QTest::newRow("not known") << ToolEnd{} << u"Nie wiadomo, jak zakończyło się uruchomienie pliku \"prog.asm\""_s;
+    QTest::newRow("not known") << ended(ToolEnd{})
+                               << u"Nie wiadomo, jak zakończyło się uruchomienie pliku \"prog.asm\""_s;
 }
 
 void TestCompileRun::failedRunSaysSo()
@@ -280,6 +286,8 @@ void TestCompileRun::failedRunSaysSo()
     lab.f.platform.endTool(1, end);
 
     QCOMPARE(win.Text1->text(), status.isEmpty() ? running : status);
+    // A failed run's window comes up from the taskbar, with its messages.
+    QCOMPARE(lab.f.platform.shownToolWindows, status.isEmpty() ? QList<quint64>() : QList<quint64>{42});
 }
 
 void TestCompileRun::sourceLineIsFoundInWhatTheToolPrinted_data()

@@ -9,6 +9,10 @@
 
 #include <QProcess>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #include <optional>
 
 using namespace kesto;
@@ -67,7 +71,7 @@ QByteArray readUntilWaiting(QProcess &helper)
 // The Unicode stand-in (tests/windows/standin.c), made to end with `code`.
 QStringList standIn(const QTemporaryDir &dir, const char *code)
 {
-    const QString tool = QDir::toNativeSeparators(dir.filePath(u"narzędzie.exe"_s));
+    const QString tool = QDir::toNativeSeparators(dir.filePath(u"narzędzie %1.exe"_s.arg(QLatin1String(code))));
     QFile::copy(QCoreApplication::applicationDirPath() + u"/../standin/standin-unicode.exe"_s, tool);
     writeFile(tool + u".exit"_s, code);
     return {tool};
@@ -89,7 +93,9 @@ private slots:
     void helperThatNeverComesLeavesTheEndUnknown();
     void helperOfAGoneProgramRunsItsToolToTheEnd();
     void strangerIsNotTaken();
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    void printedIsReadAsTheConsoleShowsIt();
+#else
     void toolOutputShowsAsItIsWritten();
 #endif
 };
@@ -105,22 +111,24 @@ void TestToolWatch::reportIsReadInAnyPieces_data()
     using S = runner::ReportReader::State;
     using O = runner::Outcome;
     const auto row = [](const char *name) { return &QTest::newRow(name); };
-    *row("exited, with output") << QByteArray("hello 7f\nend exited 255 0 6\nline 2") << int(S::Ended)
+    *row("exited, with output") << QByteArray("hello 7f 4194316\nend exited 255 0 6\nline 2") << int(S::Ended)
                                 << int(O::Exited) << qint64(255) << QByteArray() << QByteArray("line 2");
-    *row("-1 is a code") << QByteArray("hello 1\nend exited -1 0 0\n") << int(S::Ended) << int(O::Exited)
+    *row("-1 is a code") << QByteArray("hello 1 0\nend exited -1 0 0\n") << int(S::Ended) << int(O::Exited)
                          << qint64(-1) << QByteArray() << QByteArray();
-    *row("interrupted") << QByteArray("hello 1\nend interrupted 11 5 0\nSIGSE") << int(S::Ended)
+    *row("interrupted") << QByteArray("hello 1 0\nend interrupted 11 5 0\nSIGSE") << int(S::Ended)
                         << int(O::Interrupted) << qint64(11) << QByteArray("SIGSE") << QByteArray();
     *row("not started, output short of its size")
-        << QByteArray("hello 1\nend notstarted 0 3 9\nwhy1234") << int(S::Running) << 0 << qint64(0)
+        << QByteArray("hello 1 0\nend notstarted 0 3 9\nwhy1234") << int(S::Running) << 0 << qint64(0)
         << QByteArray() << QByteArray();
-    *row("only hello") << QByteArray("hello 1\n") << int(S::Running) << 0 << qint64(0) << QByteArray()
+    *row("only hello") << QByteArray("hello 1 0\n") << int(S::Running) << 0 << qint64(0) << QByteArray()
                        << QByteArray();
+    *row("hello without a window") << QByteArray("hello 1\n") << int(S::Broken) << 0 << qint64(0)
+                                   << QByteArray() << QByteArray();
     *row("no hello") << QByteArray("end exited 0 0 0\n") << int(S::Broken) << 0 << qint64(0) << QByteArray()
                      << QByteArray();
-    *row("a kind not known") << QByteArray("hello 1\nend fine 0 0 0\n") << int(S::Broken) << 0 << qint64(0)
+    *row("a kind not known") << QByteArray("hello 1 0\nend fine 0 0 0\n") << int(S::Broken) << 0 << qint64(0)
                              << QByteArray() << QByteArray();
-    *row("a size past any output") << QByteArray("hello 1\nend exited 0 0 99999999\n") << int(S::Broken) << 0
+    *row("a size past any output") << QByteArray("hello 1 0\nend exited 0 0 99999999\n") << int(S::Broken) << 0
                                    << qint64(0) << QByteArray() << QByteArray();
     *row("a line without end") << QByteArray("hello ") + QByteArray(300, '1') << int(S::Broken) << 0
                                << qint64(0) << QByteArray() << QByteArray();
@@ -323,6 +331,35 @@ void TestToolWatch::toolOutputShowsAsItIsWritten()
     QVERIFY(helper.waitForFinished(10000));
     QTRY_VERIFY_WITH_TIMEOUT(started.end.has_value(), 10000);
     QCOMPARE(started.end->printed, u"first\r\nsecond\r\n"_s);
+}
+#endif
+
+#ifdef Q_OS_WIN
+void TestToolWatch::printedIsReadAsTheConsoleShowsIt()
+{
+    QTemporaryDir dir;
+    const QStringList tool = standIn(dir, "2");
+    // "błąd w linii 3" in code page 852, the console's, as a DOS-era tool prints it.
+    QVERIFY(writeFile(tool[0] + u".print"_s, "b\x88\xa5" "d w linii 3\r\n"));
+    ToolWatch watch;
+    Watched started(watch);
+    QProcess helper;
+    // A console of its own, as the program starts it.
+    helper.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *args) {
+        args->flags |= CREATE_NEW_CONSOLE;
+        args->startupInfo->dwFlags &= ~DWORD(STARTF_USESTDHANDLES);
+        args->inheritHandles = FALSE;
+    });
+    helper.start(helperProgram(), started.arguments({u"--always"_s}, tool));
+    QVERIFY(helper.waitForStarted(60000));
+
+    QTRY_VERIFY_WITH_TIMEOUT(started.end.has_value(), 60000);
+
+    QCOMPARE(started.end->code, 2);
+    QVERIFY2(started.end->printed.contains(u" argument(s)\nbłąd w linii 3\n"_s),
+             qPrintable(started.end->printed));
+    helper.kill(); // it waits for an Enter that no test types
+    helper.waitForFinished(30000);
 }
 #endif
 

@@ -45,6 +45,7 @@ struct ToolEnd {
     qint64 code = 0; // Exited: the tool's exit code
     QString detail;  // Interrupted: by what; NotStarted: why
     QString printed; // what the tool printed, when it was asked for
+    quint64 window = 0; // the helper's window (showToolWindow), 0 when not known
 };
 
 // Where a helper is to tell how its tool ended (runner/report.h): a name for
@@ -88,6 +89,9 @@ public:
     virtual ToolTicket watchTool(std::function<void(const ToolEnd &)> ended) = 0;
     // The start of the tool `ticket` was for failed: no end will come.
     virtual void unwatchTool(const ToolTicket &ticket) = 0;
+    // Shows a tool's window (ToolEnd::window), which started minimised,
+    // without taking the focus from the editor.
+    virtual void showToolWindow(quint64 window) = 0;
 
     // Ends the process at once; nothing of the program runs afterwards.
     // (The scripted test platform records the call and returns.)

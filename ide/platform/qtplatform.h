@@ -19,6 +19,7 @@ public:
     bool startProcess(const QString &program, const QStringList &arguments, WindowState state) override;
     ToolTicket watchTool(std::function<void(const ToolEnd &)> ended) override;
     void unwatchTool(const ToolTicket &ticket) override;
+    void showToolWindow(quint64 window) override { showWindowQuietly(window); }
     [[noreturn]] void endProcess() override;
     QString programDir() override;
 

@@ -21,6 +21,7 @@ ToolEnd endOf(const runner::ReportReader &reader)
     end.code = o.code;
     end.detail = QString::fromUtf8(o.detail);
     end.printed = QString::fromUtf8(reader.printed());
+    end.window = reader.window();
     return end;
 }
 

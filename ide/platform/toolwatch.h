@@ -47,6 +47,10 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// Shows a minimised window of another program without taking the focus
+// (toolwatch_unix.cpp, toolwatch_win.cpp).
+void showWindowQuietly(quint64 window);
+
 class ToolWatch {
 public:
     ToolWatch();

@@ -1,9 +1,9 @@
 // Listening for the helpers on Unix: a local socket in the user's private
-// runtime folder.
+// runtime folder. And a tool's terminal shown again, on X11.
 
 #include "toolwatch.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -11,11 +11,13 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace kesto {
 
@@ -130,6 +132,35 @@ void ReportServer::close()
         d->fd = -1;
         unlink(d->path.constData());
     }
+}
+
+void showWindowQuietly(quint64 window)
+{
+    const auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !window)
+        return;
+    // Mapping a minimised window again, as a terminal's own "de-iconify"
+    // does, makes a window manager such as openbox activate it. Asking the
+    // window manager to put it in the normal state shows it and leaves the
+    // focus where it is.
+    xcb_connection_t *connection = x11->connection();
+    const char name[] = "WM_CHANGE_STATE";
+    xcb_intern_atom_reply_t *atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    if (!atom)
+        return;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = xcb_window_t(window);
+    event.type = atom->atom;
+    event.data.data32[0] = 1; // NormalState
+    std::free(atom);
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    xcb_send_event(connection, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+    xcb_flush(connection);
 }
 
 } // namespace kesto

@@ -143,4 +143,10 @@ void ReportServer::drop(Connection connection) { d->forget(connection); }
 
 void ReportServer::close() { d->instances.clear(); }
 
+void showWindowQuietly(quint64 window)
+{
+    if (window)
+        ShowWindowAsync(reinterpret_cast<HWND>(window), SW_SHOWNOACTIVATE);
+}
+
 } // namespace kesto

@@ -40,15 +40,12 @@ template <typename Char> int helperMain(int argc, Char **argv)
     }
     ReportLink report(request.report);
     if (!request.id.empty())
-        report.send(helloMessage(std::string(request.id.begin(), request.id.end())));
+        report.send(helloMessage(std::string(request.id.begin(), request.id.end()), ownWindow()));
     std::string printed;
     const Outcome outcome = runTool(request, request.sendOutput ? &printed : nullptr);
     // The program learns of the end at once, not when Enter is pressed.
     report.send(endMessage(outcome, printed));
-    const bool failed = !succeeded(outcome);
-    if (failed && !request.waitAlways)
-        showWindowQuietly();
-    if (request.waitAlways || failed) {
+    if (request.waitAlways || !succeeded(outcome)) {
         // Built by appending: GCC 12 at -O3 warns of a literal + string&& (bug 105329).
         std::string text(1, '\n');
         text += closingLines(outcome);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -406,13 +407,11 @@ template <> Outcome runTool(const Request<char> &request, std::string *printed)
 
 void show(const std::string &utf8) { writeAll(STDOUT_FILENO, utf8.data(), utf8.size()); }
 
-void showWindowQuietly()
+unsigned long long ownWindow()
 {
-    // xterm's own control "de-iconify" (its only one the program allows): it
-    // maps the window again, and the window manager gives a window shown so
-    // no focus.
-    if (isatty(STDOUT_FILENO))
-        show("\033[1t");
+    // xterm tells the programs it runs its window.
+    const char *window = std::getenv("WINDOWID");
+    return window ? std::strtoull(window, nullptr, 10) : 0;
 }
 
 void waitForEnter()

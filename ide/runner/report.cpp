@@ -34,10 +34,12 @@ template <typename Number> bool parseNumber(std::string_view &rest, Number &out)
 
 } // namespace
 
-std::string helloMessage(std::string_view id)
+std::string helloMessage(std::string_view id, unsigned long long window)
 {
     std::string message("hello ");
     message += id;
+    message += ' ';
+    message += std::to_string(window);
     message += '\n';
     return message;
 }
@@ -78,11 +80,18 @@ void ReportReader::feed(std::string_view bytes)
     m_buffer += bytes;
     std::string line;
     if (m_state == State::AwaitingHello && takeLine(line)) {
-        if (line.rfind("hello ", 0) != 0 || line.size() == 6) {
+        std::string_view rest(line);
+        const std::size_t blank = rest.rfind(' ');
+        if (rest.substr(0, 6) != "hello " || blank <= 6) {
             m_state = State::Broken;
             return;
         }
-        m_id = line.substr(6);
+        m_id = line.substr(6, blank - 6);
+        rest.remove_prefix(blank + 1);
+        if (!parseNumber(rest, m_window) || !rest.empty()) {
+            m_state = State::Broken;
+            return;
+        }
         m_state = State::Running;
     }
     if (m_state == State::Running)

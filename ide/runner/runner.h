@@ -10,8 +10,7 @@
 //                [--locale NAME] [--report NAME --id ID [--output]] -- TOOL [ARG]...
 //
 // --always waits for Enter whatever the end (Compile); --on-failure only
-// when the tool did not end with code 0 (Run), and then shows its window,
-// which started minimised, without taking the focus. --title names the
+// when the tool did not end with code 0 (Run). --title names the
 // console window on Windows (xterm's own -T does it on Linux). --wine runs
 // TOOL, a Windows program, through Wine, in the locale NAME when given;
 // each --path N names an argument (1 for the first after TOOL) that Wine
@@ -124,8 +123,9 @@ private:
 template <typename Char> Outcome runTool(const Request<Char> &request, std::string *printed);
 // Prints UTF-8 text where the student sees it.
 void show(const std::string &utf8);
-// Shows the helper's window, which started minimised, without the focus.
-void showWindowQuietly();
+// The helper's window, for the program to show again: xterm's, or the
+// console's; 0 when not known.
+unsigned long long ownWindow();
 // Waits until Enter is pressed, or the input is closed. What was typed
 // while the tool ran does not count.
 void waitForEnter();

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace kesto::runner {
 namespace {
 
@@ -261,13 +263,7 @@ void show(const std::string &text)
     }
 }
 
-void showWindowQuietly()
-{
-    // Run's console started minimised; restored so, it does not take the
-    // focus from the editor.
-    if (const HWND window = GetConsoleWindow())
-        ShowWindow(window, SW_SHOWNOACTIVATE);
-}
+unsigned long long ownWindow() { return reinterpret_cast<std::uintptr_t>(GetConsoleWindow()); }
 
 void waitForEnter()
 {

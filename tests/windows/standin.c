@@ -10,9 +10,10 @@
    not given> and console=<1 when it has a console>. All in UTF-8.
 
    Then, as a tool prints its messages, it writes "<its name>: <N> argument(s)"
-   to its standard output, and ends with code 0, or with the number that
-   "<its own path>.exit" holds, which it then writes to its standard error
-   unless it is 0. */
+   to its standard output, then the bytes of "<its own path>.print" as they
+   are (text in the console's code page, say 852), and ends with code 0, or
+   with the number that "<its own path>.exit" holds, which it then writes to
+   its standard error unless it is 0. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -40,6 +41,15 @@ static int finish(const wchar_t *self, int argc)
 
     printf("%ls: %d argument(s)\n", name, argc - 1);
     fflush(stdout);
+    swprintf(path, 32768, L"%ls.print", self);
+    f = _wfopen(path, L"rb");
+    if (f) {
+        char bytes[4096];
+        DWORD written;
+        const size_t n = fread(bytes, 1, sizeof bytes, f);
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, (DWORD)n, &written, NULL);
+        fclose(f);
+    }
     swprintf(path, 32768, L"%ls.exit", self);
     f = _wfopen(path, L"rb");
     if (f) {
