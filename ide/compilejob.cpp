@@ -15,7 +15,8 @@ HexSnapshot takeHexSnapshot(const QString &path)
     HexSnapshot snapshot;
     snapshot.identity = identityOf(path);
     QFile file(path);
-    if (snapshot.identity.exists && snapshot.identity.size <= snapshotLimit && file.open(QIODevice::ReadOnly)) {
+    if (snapshot.identity.exists && snapshot.identity.size <= snapshotLimit &&
+        file.open(QIODevice::ReadOnly)) {
         snapshot.bytes = file.read(snapshotLimit + 1);
         snapshot.whole = snapshot.bytes.size() <= snapshotLimit;
     }

@@ -26,8 +26,8 @@ struct CompileJob {
     QString id; // of the helper's report
     QString source, hexFile;
     HexSnapshot hexBefore;
-    quint64 textVersion = 0;              // the text the compile was for
-    qsizetype caret = 0, selection = 0;   // where the student was when it started
+    quint64 textVersion = 0;            // the text the compile was for
+    qsizetype caret = 0, selection = 0; // where the student was when it started
     bool running = true;
     ToolEnd end;
     bool hexWritten = false;

@@ -150,7 +150,8 @@ private:
     // Starts a lab tool as `request` asks, `ended` to be told how it ended;
     // false, after the box that tells why (`missingText` when the file is not
     // there), when it did not start.
-    bool startTool(ToolRequest request, const QString &missingText, std::function<void(const ToolEnd &)> ended);
+    bool startTool(ToolRequest request, const QString &missingText,
+                   std::function<void(const ToolEnd &)> ended);
     // Compile and Run learn how their tools ended (toolchain.cpp).
     void compileEnded(const QString &id, const ToolEnd &end);
     void runWhenNoBoxIsOpen();

@@ -40,7 +40,8 @@ QString quoted(const QString &path) { return u'"' + QFileInfo(path).fileName() +
 
 // The toolchain's questions: OK goes on, Cancel (or closing the box) does
 // not; Enter answers `safe` where it is not the box's usual OK.
-bool askOk(Platform &platform, QWidget *parent, const QString &text, std::optional<Button> safe = std::nullopt)
+bool askOk(Platform &platform, QWidget *parent, const QString &text,
+           std::optional<Button> safe = std::nullopt)
 {
     return platform.messageBox(parent, text, Buttons::OkCancel, Icon::Exclamation, questionTitle, safe) ==
            Button::Ok;
@@ -57,8 +58,10 @@ QString compileDoubt(const CompileJob &job)
             return compile + QStringLiteral(" zakończyła się kodem ") + QString::number(job.end.code) + u'.';
         return job.hexWritten ? QString()
                               : compile + QStringLiteral(" nie zapisała pliku ") + job.hexFile + u'.';
-    case ToolEnd::Interrupted: return compile + QStringLiteral(" została przerwana (") + job.end.detail + ").";
-    case ToolEnd::NotStarted: return compile + QStringLiteral(" nie rozpoczęła się (") + job.end.detail + ").";
+    case ToolEnd::Interrupted:
+        return compile + QStringLiteral(" została przerwana (") + job.end.detail + ").";
+    case ToolEnd::NotStarted:
+        return compile + QStringLiteral(" nie rozpoczęła się (") + job.end.detail + ").";
     case ToolEnd::Unknown: break;
     }
     return compile + QStringLiteral(" nie wiadomo jak się zakończyła.");
@@ -172,9 +175,10 @@ void EditorWin::compileEnded(const QString &id, const ToolEnd &end)
     switch (end.kind) {
     case ToolEnd::Exited:
         if (end.code == 0) {
-            status = job.hexWritten ? QStringLiteral("Skompilowano plik ") + quoted(job.source)
-                                    : QStringLiteral("Asembler zakończył pracę z kodem 0, ale nie zapisał pliku ") +
-                                          hexName;
+            status =
+                job.hexWritten
+                    ? QStringLiteral("Skompilowano plik ") + quoted(job.source)
+                    : QStringLiteral("Asembler zakończył pracę z kodem 0, ale nie zapisał pliku ") + hexName;
             break;
         }
         status = QStringLiteral("Błąd kompilacji (kod ") + QString::number(end.code) + QStringLiteral("): ");
@@ -249,7 +253,8 @@ void EditorWin::runCompiled()
                                     : QStringLiteral("Kompilacja pliku ") + currentPath() +
                                           QStringLiteral(" nie wiadomo jak się zakończyła.");
     if (!doubt.isEmpty() &&
-        !askOk(m_platform, this, doubt + QStringLiteral("\r\r\nCzy mimo to uruchomić program?"), Button::Cancel))
+        !askOk(m_platform, this, doubt + QStringLiteral("\r\r\nCzy mimo to uruchomić program?"),
+               Button::Cancel))
         return;
     const QString source = currentPath();
     setStatus(QStringLiteral("Uruchomienie pliku \"") + source + u'"');

@@ -50,7 +50,8 @@ QStringList helperArguments(const QString &toolPath, const ToolRequest &request,
             args << QStringLiteral("--locale") << wineLocale;
     }
     if (!request.report.server.isEmpty()) {
-        args << QStringLiteral("--report") << request.report.server << QStringLiteral("--id") << request.report.id;
+        args << QStringLiteral("--report") << request.report.server << QStringLiteral("--id")
+             << request.report.id;
         if (request.sendOutput)
             args << QStringLiteral("--output");
     }

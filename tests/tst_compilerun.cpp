@@ -172,7 +172,8 @@ void TestCompileRun::runAsksBeforeSendingWhatNoGoodCompileMade()
         win.mnuUruchom();
 
     QCOMPARE(lab.f.platform.boxes.size(), 1);
-    expectBox(lab.f.platform.boxes[0], question + anyway, Buttons::OkCancel, Icon::Exclamation, u"KESTO IDE"_s);
+    expectBox(lab.f.platform.boxes[0], question + anyway, Buttons::OkCancel, Icon::Exclamation,
+              u"KESTO IDE"_s);
     // Enter keeps the old program off the KESTO system.
     QCOMPARE(lab.f.platform.boxes[0].defaultButton, std::optional(Button::Cancel));
     QCOMPARE(lab.started(), answer == Button::Ok ? 2 : 1);
@@ -308,7 +309,8 @@ void TestCompileRun::sourceLineIsFoundInWhatTheToolPrinted_data()
     row("past the text: the next that fits", u"line 900: no\nlinia 2: tak"_s, 2, u"linia 2: tak"_s);
     row("another file's line", u"inny.asm(3): błąd"_s, 0, QString());
     row("a word that ends in line", u"pipeline 3 stalled"_s, 0, QString());
-    row("colours and controls gone", u"\x1b[31mprog.asm(8):\x1b[0m zły\tkod\x07"_s, 8, u"prog.asm(8): zły kod"_s);
+    row("colours and controls gone", u"\x1b[31mprog.asm(8):\x1b[0m zły\tkod\x07"_s, 8,
+        u"prog.asm(8): zły kod"_s);
     row("nothing", u"Begin Pass #1\r\nBegin Pass #2\r\n"_s, 0, QString());
 }
 

@@ -170,8 +170,8 @@ void TestToolchain::launchRunsHelperInTerminal_data()
     const auto words = [](const QString &line) { return line.split(u'|'); };
     const QStringList compile =
         words(u"-T|Kompilacja pliku p.asm|-fa|Monospace|-fs|10|-e|/app/kestoide-run|--always"_s);
-    const QStringList run =
-        words(u"-T|Uruchomienie pliku p.asm|-iconic|-fa|Monospace|-fs|10|-e|/app/kestoide-run|--on-failure"_s);
+    const QStringList run = words(
+        u"-T|Uruchomienie pliku p.asm|-iconic|-fa|Monospace|-fs|10|-e|/app/kestoide-run|--on-failure"_s);
     // Where the helper reports: Compile's with what the tool printed.
     const QStringList compileReport = words(u"--report|/run/k|--id|7|--output"_s);
     const QStringList runReport = words(u"--report|/run/k|--id|7"_s);
@@ -184,7 +184,8 @@ void TestToolchain::launchRunsHelperInTerminal_data()
                                   << run + runReport + runTail;
     *row("windows compile, path for wine, in a locale of code page 1250")
         << pe64 << false << wine64 << true << polishPath << QString()
-        << compile + words(u"--wine|--path|1|--locale|pl_PL.UTF-8"_s) + compileReport + compileTail(polishPath);
+        << compile + words(u"--wine|--path|1|--locale|pl_PL.UTF-8"_s) + compileReport +
+               compileTail(polishPath);
     *row("windows run, the hex file a path, the port not")
         << pe32 << true << all << false << plain << QString()
         << run + words(u"--wine|--path|2|--locale|pl_PL.UTF-8"_s) + runReport + runTail;
@@ -225,8 +226,8 @@ void TestToolchain::launchRunsHelperInTerminal()
     QVERIFY(QFile::setPermissions(app.filePath(u"tool.exe"_s),
                                   QFile::ReadOwner | (executable ? QFile::ExeOwner : QFile::Permissions())));
     const ToolTicket ticket{u"/run/k"_s, u"7"_s};
-    const ToolRequest compiling{u"tool.exe"_s,   {source}, {0}, u"Kompilacja pliku p.asm"_s,
-                                WindowState::NormalFocused, ticket,   true};
+    const ToolRequest compiling{
+        u"tool.exe"_s, {source}, {0}, u"Kompilacja pliku p.asm"_s, WindowState::NormalFocused, ticket, true};
     const ToolRequest running{u"tool.exe"_s,
                               {u"/3"_s, u"/src/p.hex"_s},
                               {1},
@@ -297,9 +298,9 @@ void TestToolchain::helperSaysHowFailedToolEnded_data()
                                  << QString() << u"ok\r\n\nNarzędzie zakończyło pracę z kodem 0."_s + enter
                                  << 0;
     // Through a terminal of its own, even when the helper's output is no terminal.
-    *row("the tool writes to a terminal")
-        << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"[ -t 0 ] && [ -t 1 ] && [ -t 2 ] && echo tty"_s}
-        << QString() << u"tty\r\n"_s << 0;
+    *row("the tool writes to a terminal") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s,
+                                                         u"[ -t 0 ] && [ -t 1 ] && [ -t 2 ] && echo tty"_s}
+                                          << QString() << u"tty\r\n"_s << 0;
     *row("killed by a signal") << QStringList{u"--on-failure"_s, u"--"_s, sh, u"-c"_s, u"kill -SEGV $$"_s}
                                << QString()
                                << u"\nNarzędzie zostało przerwane (sygnał 11, SIGSEGV)."_s + enter

@@ -71,7 +71,8 @@ QByteArray readUntilWaiting(QProcess &helper)
 // The Unicode stand-in (tests/windows/standin.c), made to end with `code`.
 QStringList standIn(const QTemporaryDir &dir, const char *code)
 {
-    const QString tool = QDir::toNativeSeparators(dir.filePath(u"narzędzie %1.exe"_s.arg(QLatin1String(code))));
+    const QString tool =
+        QDir::toNativeSeparators(dir.filePath(u"narzędzie %1.exe"_s.arg(QLatin1String(code))));
     QFile::copy(QCoreApplication::applicationDirPath() + u"/../standin/standin-unicode.exe"_s, tool);
     writeFile(tool + u".exit"_s, code);
     return {tool};
@@ -128,8 +129,8 @@ void TestToolWatch::reportIsReadInAnyPieces_data()
                      << QByteArray();
     *row("a kind not known") << QByteArray("hello 1 0\nend fine 0 0 0\n") << int(S::Broken) << 0 << qint64(0)
                              << QByteArray() << QByteArray();
-    *row("a size past any output") << QByteArray("hello 1 0\nend exited 0 0 99999999\n") << int(S::Broken) << 0
-                                   << qint64(0) << QByteArray() << QByteArray();
+    *row("a size past any output") << QByteArray("hello 1 0\nend exited 0 0 99999999\n") << int(S::Broken)
+                                   << 0 << qint64(0) << QByteArray() << QByteArray();
     *row("a line without end") << QByteArray("hello ") + QByteArray(300, '1') << int(S::Broken) << 0
                                << qint64(0) << QByteArray() << QByteArray();
 }
@@ -178,10 +179,10 @@ void TestToolWatch::helperTellsHowItsToolEnded_data()
         << ToolEnd::Exited << qint64(255) << u"^Warning, line 2, syntax error\r\ntty\r\n$"_s << true;
     QTest::newRow("compile, good") << shell(u"echo Begin Pass"_s) << true << ToolEnd::Exited << qint64(0)
                                    << u"^Begin Pass\r\n$"_s << true;
-    QTest::newRow("run, good: no wait") << shell(u"exit 0"_s) << false << ToolEnd::Exited << qint64(0)
-                                        << u"^$"_s << false;
-    QTest::newRow("killed by a signal") << shell(u"kill -SEGV $$"_s) << false << ToolEnd::Interrupted
-                                        << qint64(11) << u"^$"_s << true;
+    QTest::newRow("run, good: no wait")
+        << shell(u"exit 0"_s) << false << ToolEnd::Exited << qint64(0) << u"^$"_s << false;
+    QTest::newRow("killed by a signal")
+        << shell(u"kill -SEGV $$"_s) << false << ToolEnd::Interrupted << qint64(11) << u"^$"_s << true;
     QTest::newRow("not started") << QStringList{u"/nie/ma/narzędzia"_s} << true << ToolEnd::NotStarted
                                  << qint64(0) << u"^$"_s << true;
     // What the helper keeps of a long output: its start.
@@ -216,7 +217,8 @@ void TestToolWatch::helperTellsHowItsToolEnded()
     QTEST(started.end->code, "code");
     if (!printed.isEmpty())
         QVERIFY2(QRegularExpression(printed).match(started.end->printed).hasMatch(),
-                 qPrintable(started.end->printed.left(100) + u" ("_s + QString::number(started.end->printed.size()) + u')'));
+                 qPrintable(started.end->printed.left(100) + u" ("_s +
+                            QString::number(started.end->printed.size()) + u')'));
     if (started.end->kind != ToolEnd::Exited)
         QVERIFY(!started.end->detail.isEmpty());
 }
@@ -233,7 +235,8 @@ void TestToolWatch::helperGoneWithoutAWordLeavesTheEndUnknown()
     QVERIFY(startHelper(helper, started.arguments({u"--always"_s}, {u"C:\\windows\\system32\\cmd.exe"_s})));
     QTest::qWait(3000);
 #else
-    QVERIFY(startHelper(helper, started.arguments({u"--always"_s}, shell(u"touch '%1'; exec sleep 60"_s.arg(began)))));
+    QVERIFY(startHelper(
+        helper, started.arguments({u"--always"_s}, shell(u"touch '%1'; exec sleep 60"_s.arg(began)))));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(began), 20000);
 #endif
     QVERIFY(!started.end);
@@ -318,9 +321,11 @@ void TestToolWatch::toolOutputShowsAsItIsWritten()
     ToolWatch watch;
     Watched started(watch);
     QProcess helper;
-    QVERIFY(startHelper(helper,
-                        started.arguments({u"--on-failure"_s},
-                                          shell(u"echo first; while [ ! -e '%1' ]; do sleep 0.05; done; echo second"_s.arg(gate)))));
+    QVERIFY(startHelper(
+        helper,
+        started.arguments(
+            {u"--on-failure"_s},
+            shell(u"echo first; while [ ! -e '%1' ]; do sleep 0.05; done; echo second"_s.arg(gate)))));
     QByteArray shown;
     while (!shown.contains("first") && helper.waitForReadyRead(10000))
         shown += helper.readAll();
@@ -340,7 +345,8 @@ void TestToolWatch::printedIsReadAsTheConsoleShowsIt()
     QTemporaryDir dir;
     const QStringList tool = standIn(dir, "2");
     // "błąd w linii 3" in code page 852, the console's, as a DOS-era tool prints it.
-    QVERIFY(writeFile(tool[0] + u".print"_s, "b\x88\xa5" "d w linii 3\r\n"));
+    QVERIFY(writeFile(tool[0] + u".print"_s, "b\x88\xa5"
+                                             "d w linii 3\r\n"));
     ToolWatch watch;
     Watched started(watch);
     QProcess helper;

@@ -42,9 +42,9 @@ struct ToolEnd {
     // Unknown: the helper went without telling (killed, its window closed)
     // or never came.
     enum Kind { Exited, Interrupted, NotStarted, Unknown } kind = Unknown;
-    qint64 code = 0; // Exited: the tool's exit code
-    QString detail;  // Interrupted: by what; NotStarted: why
-    QString printed; // what the tool printed, when it was asked for
+    qint64 code = 0;    // Exited: the tool's exit code
+    QString detail;     // Interrupted: by what; NotStarted: why
+    QString printed;    // what the tool printed, when it was asked for
     quint64 window = 0; // the helper's window (showToolWindow), 0 when not known
 };
 

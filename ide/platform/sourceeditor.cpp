@@ -300,7 +300,8 @@ qsizetype SourceEditor::breaksBefore(qsizetype pos) const { return m_positions.b
 
 qsizetype SourceEditor::lineStart(qsizetype line) const
 {
-    return toChar(SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(std::max<qsizetype>(line - 1, 0))));
+    return toChar(
+        SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(std::max<qsizetype>(line - 1, 0))));
 }
 
 } // namespace kesto

@@ -30,8 +30,7 @@ ToolEnd endOf(const runner::ReportReader &reader)
 ToolWatch::ToolWatch()
     : m_server({[this](ReportServer::Connection c, std::string_view bytes) { received(c, bytes); },
                 [this](ReportServer::Connection c) { closed(c); }})
-{
-}
+{}
 
 ToolWatch::~ToolWatch() = default;
 

@@ -3,9 +3,9 @@
 
 #include "toolwatch.h"
 
-#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -63,7 +63,8 @@ bool ReportServer::listen()
         return false;
     }
     d->acceptor = new QSocketNotifier(qintptr(d->fd), QSocketNotifier::Read);
-    QObject::connect(d->acceptor, &QSocketNotifier::activated, d->acceptor, [impl = d.get()] { impl->accept(); });
+    QObject::connect(d->acceptor, &QSocketNotifier::activated, d->acceptor,
+                     [impl = d.get()] { impl->accept(); });
     return true;
 }
 

@@ -74,9 +74,10 @@ bool ReportServer::Impl::addInstance()
     auto instance = std::make_unique<Instance>();
     // The first instance makes sure that the name is this program's own.
     instance->pipe = CreateNamedPipeW(
-        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, PIPE_UNLIMITED_INSTANCES, 0,
-        sizeof instance->buffer, 0, nullptr);
+        name.c_str(),
+        PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        PIPE_UNLIMITED_INSTANCES, 0, sizeof instance->buffer, 0, nullptr);
     instance->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (instance->pipe == INVALID_HANDLE_VALUE || !instance->event)
         return false;

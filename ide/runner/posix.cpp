@@ -184,8 +184,8 @@ void copyWindowSize(int to)
 // Forks the tool onto the terminal `slave`, as the leader of a session of
 // its own, with the default answer to Ctrl+C and Ctrl+\. Returns its pid, or
 // -1 with `error` set when it did not start.
-pid_t startOn(int slave, const std::vector<std::string> &argv, const std::vector<std::string> &env, bool search,
-              int &error)
+pid_t startOn(int slave, const std::vector<std::string> &argv, const std::vector<std::string> &env,
+              bool search, int &error)
 {
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
@@ -256,7 +256,8 @@ int relay(int master, pid_t pid, std::string *printed)
         if (fds[0].revents & POLLIN) {
             char sig[16];
             const ssize_t n = read(signalPipe[0], sig, sizeof sig);
-            if (std::find(sig, sig + std::max<ssize_t>(n, 0), char(SIGWINCH)) != sig + std::max<ssize_t>(n, 0))
+            if (std::find(sig, sig + std::max<ssize_t>(n, 0), char(SIGWINCH)) !=
+                sig + std::max<ssize_t>(n, 0))
                 copyWindowSize(master);
             int status = 0;
             if (waitpid(pid, &status, WNOHANG) == pid) {

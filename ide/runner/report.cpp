@@ -105,9 +105,10 @@ void ReportReader::readEnd()
         if (!takeLine(line))
             return;
         std::string_view rest(line);
-        const std::pair<std::string_view, Outcome::Kind> kinds[] = {{"end exited ", Outcome::Exited},
-                                                                    {"end interrupted ", Outcome::Interrupted},
-                                                                    {"end notstarted ", Outcome::NotStarted}};
+        const std::pair<std::string_view, Outcome::Kind> kinds[] = {
+            {"end exited ", Outcome::Exited},
+            {"end interrupted ", Outcome::Interrupted},
+            {"end notstarted ", Outcome::NotStarted}};
         bool known = false;
         for (const auto &[word, kind] : kinds) {
             if (!known && rest.substr(0, word.size()) == word) {
