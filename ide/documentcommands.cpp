@@ -29,6 +29,13 @@ bool mayWriteOver(Platform &platform, QWidget *parent, const QString &path, cons
                                Buttons::OkCancel, Icon::Exclamation, questionTitle) == Button::Ok;
 }
 
+// What New and Open add to their report when a Run was waiting for the
+// compile of the text they replaced.
+QString runCalledOff(bool runWaited)
+{
+    return runWaited ? QStringLiteral(" (odwołano uruchomienie)") : QString();
+}
+
 } // namespace
 
 bool EditorWin::maybeSave()
@@ -57,13 +64,14 @@ void EditorWin::mnuNowy()
 
 void EditorWin::NowyDoc()
 {
+    const bool runWaited = m_runPending;
     // The text goes first: its change handling marks the document, and the
     // caption and flags below then make it clean again.
     txtEdit->setText(QString());
     adoptFile(untitledName, true);
     diskFile = {};
     doc.docCompiled = false;
-    setStatus(QStringLiteral("Utworzono nowy dokument"));
+    setStatus(QStringLiteral("Utworzono nowy dokument") + runCalledOff(runWaited));
 }
 
 void EditorWin::mnuOtworz()
@@ -93,15 +101,17 @@ void EditorWin::openOrStartFile(const QString &path)
         return openFile(path);
     if (doc.docChanged && !maybeSave())
         return;
+    const bool runWaited = m_runPending;
     txtEdit->setText(QString());
     adoptFile(path, false);
     diskFile = {}; // no file there yet: the first Save asks nothing
     doc.docCompiled = false;
-    setStatus(QStringLiteral("Nowy plik: \"") + path + u'"');
+    setStatus(QStringLiteral("Nowy plik: \"") + path + u'"' + runCalledOff(runWaited));
 }
 
 bool EditorWin::loadDocument(const QString &path)
 {
+    const bool runWaited = m_runPending;
     FileIdentity opened;
     modOtworz::LoadReport report;
     if (!modOtworz::LoadSourceFile(path, *txtEdit, m_platform, this, &opened, &report)) {
@@ -116,7 +126,8 @@ bool EditorWin::loadDocument(const QString &path)
     setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"' +
               (report.encoding == codepage::SourceEncoding::Utf8
                    ? QStringLiteral(" (UTF-8; zostanie zapisany w Windows-1250)")
-                   : QString()));
+                   : QString()) +
+              runCalledOff(runWaited));
     return true;
 }
 

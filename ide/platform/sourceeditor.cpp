@@ -298,4 +298,10 @@ void SourceEditor::setSelText(const QString &text)
 
 qsizetype SourceEditor::breaksBefore(qsizetype pos) const { return m_positions.breaksBefore(toByte(pos)); }
 
+qsizetype SourceEditor::lineStart(qsizetype line) const
+{
+    return toChar(
+        SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(std::max<qsizetype>(line - 1, 0))));
+}
+
 } // namespace kesto

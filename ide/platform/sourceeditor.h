@@ -71,6 +71,8 @@ public:
     // lone LF count one each, as the editor shows them.
     qsizetype breaksBefore(qsizetype pos) const;
     qsizetype breakCount() const { return breaksBefore(length()); }
+    // Where line `line` (1 for the first, as the editor shows them) starts.
+    qsizetype lineStart(qsizetype line) const;
 
     // Keys the window handles itself (its menu shortcuts): they reach the
     // window's shortcuts even while the editor has the focus.

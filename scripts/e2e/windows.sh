@@ -276,8 +276,15 @@ compile_title='Kompilacja pliku zażółć\.asm'
 console=$(console_waits "$compile_title")
 shot 08-compile-console-1252
 close_console "$console" "$compile_title"
+# The assembler wrote zazólc.hex, not the file Run sends: Run says so and
+# asks; the student sends the file all the same (Tab to OK: Enter is Cancel).
 click_main
 key ctrl+r
+question=$(wait_window '^KESTO IDE$')
+shot 08a-run-asks-no-new-hex
+focus "$question"
+key Tab space
+wait_window_gone "$question"
 tool_started 'zozevadi.exe|C:\pracownia|/3|C:\moje programy\zażółć.hex' '.*acp=1252.*'
 click_main
 exit_from_menu
