@@ -165,7 +165,7 @@ private:
     void scheduleRecoveryCopy();
     void dropRecoveryCopy(); // the unsaved text is saved or thrown away
     void endRecovery();      // the process ends: no copy may stay or come back
-    void offerRecovery();
+    bool offerRecovery();    // true when a text came back
     recovery::Copy recoveryCopyOfText(std::string storage) const;
     void takeRecoveryNews();
     void reportRecovery(const recovery::Outcome &outcome);

@@ -59,9 +59,13 @@ void EditorWin::startUp()
 
 void EditorWin::startSession(const QString &fileToOpen)
 {
-    offerRecovery();
-    if (!fileToOpen.isEmpty())
-        openOrStartFile(fileToOpen);
+    const bool restored = offerRecovery();
+    // After a crash the file named at start is often the one whose text just
+    // came back (a double-click on it): opening it again would offer to
+    // throw that text away.
+    if (fileToOpen.isEmpty() || (restored && isDocumentFile(fileToOpen)))
+        return;
+    openOrStartFile(fileToOpen);
 }
 
 void EditorWin::finishInterruptedSaves()
