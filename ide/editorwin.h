@@ -138,6 +138,8 @@ private:
     // `wanted`, made smaller where the screen has less room for the window and its frame.
     QSize fittedToScreen(QSize wanted) const;
     void startUp();
+    // Writes kestoide.ini; true when it was written. saveset() reports it.
+    bool writeSettings();
     void selectPort(int n);
     void txtEditChange();
     void txtEditKeyUp();
@@ -180,6 +182,9 @@ private:
     } m_recoveryReport;
     // A command has reported on the status line since the text last changed.
     bool m_commandReported = false;
+    // The last save could not write the file (not cancelled): the status
+    // line tells why.
+    bool m_saveFailed = false;
 };
 
 } // namespace kesto

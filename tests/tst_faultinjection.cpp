@@ -471,6 +471,8 @@ void TestFaultInjection::saveAsksBeforeWritingOverAChangeMadeElsewhere()
     QCOMPARE(f.platform.boxes.size(), 1);
     expectBox(f.platform.boxes[0], replaced, Buttons::OkCancel, Icon::Exclamation,
               QStringLiteral("KESTO IDE"));
+    // Enter keeps the other program's work.
+    QCOMPARE(f.platform.boxes[0].defaultButton, std::optional(Button::Cancel));
     QCOMPARE(readAll(path), theirs);
     expectTextKeptAndMarked(w, text, path);
 
