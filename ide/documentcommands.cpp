@@ -26,7 +26,9 @@ bool mayWriteOver(Platform &platform, QWidget *parent, const QString &path, cons
     return platform.messageBox(parent,
                                QStringLiteral("Plik ") + path + what +
                                    QStringLiteral("\r\r\nCzy mimo to zapisać plik?"),
-                               Buttons::OkCancel, Icon::Exclamation, questionTitle) == Button::Ok;
+                               Buttons::OkCancel, Icon::Exclamation, questionTitle,
+                               // Enter keeps the other program's work.
+                               Button::Cancel) == Button::Ok;
 }
 
 // What New and Open add to their report when a Run was waiting for the
@@ -159,6 +161,7 @@ bool EditorWin::saveTo(const QString &path)
     if (!modZapisz::SaveSourceFile(path, *txtEdit, m_platform, this, &written, &failure)) {
         if (!failure.isEmpty())
             setStatus(QStringLiteral("Nie zapisano: ") + failure);
+        m_saveFailed = !failure.isEmpty();
         return false;
     }
     adoptFile(path, false);
@@ -196,13 +199,19 @@ void EditorWin::queryClose(bool &cancel)
         return;
     }
     setStatus(QStringLiteral("Zamykanie"));
+    m_saveFailed = false;
     if (maybeSave()) {
         endRecovery();
         m_platform.endProcess();
         return;
     }
     cancel = true;
-    saveset();
+    // The reason a save failed stays on the status line: "Zapisano
+    // ustawienia" in its place would read as if the text were saved.
+    if (m_saveFailed)
+        writeSettings();
+    else
+        saveset();
 }
 
 void EditorWin::mnuInf()

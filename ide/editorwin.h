@@ -142,6 +142,8 @@ private:
     // `wanted`, made smaller where the screen has less room for the window and its frame.
     QSize fittedToScreen(QSize wanted) const;
     void startUp();
+    // Writes kestoide.ini; true when it was written. saveset() reports it.
+    bool writeSettings();
     void selectPort(int n);
     void txtEditChange();
     void txtEditKeyUp();
@@ -177,7 +179,7 @@ private:
     void scheduleRecoveryCopy();
     void dropRecoveryCopy(); // the unsaved text is saved or thrown away
     void endRecovery();      // the process ends: no copy may stay or come back
-    void offerRecovery();
+    bool offerRecovery();    // true when a text came back
     recovery::Copy recoveryCopyOfText(std::string storage) const;
     void takeRecoveryNews();
     void reportRecovery(const recovery::Outcome &outcome);
@@ -199,6 +201,9 @@ private:
     bool m_runPending = false;
     QString m_runId;
     quint64 m_toolStarts = 0;
+    // The last save could not write the file (not cancelled): the status
+    // line tells why.
+    bool m_saveFailed = false;
 };
 
 } // namespace kesto

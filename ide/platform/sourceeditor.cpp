@@ -100,6 +100,7 @@ void SourceEditor::onModified(int position, int type, int length)
 {
     if (m_replacing)
         return; // replaceText() counts the new text itself, in one pass
+    m_undone = m_undone && m_undoing;
     // Only the notifications sent before a change arrive (see the
     // constructor); the previous change is complete by then.
     if (type & SC_MOD_BEFOREINSERT)
@@ -119,9 +120,19 @@ void SourceEditor::signalChanges()
     }
 }
 
+bool SourceEditor::canUndo() const { return m_undone ? isRedoAvailable() : isUndoAvailable(); }
+
 void SourceEditor::undo()
 {
-    QsciScintilla::undo();
+    if (!canUndo())
+        return;
+    m_undoing = true;
+    if (m_undone)
+        QsciScintilla::redo();
+    else
+        QsciScintilla::undo();
+    m_undoing = false;
+    m_undone = !m_undone;
     signalChanges();
 }
 
@@ -245,6 +256,7 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     SendScintilla(SCI_SETXOFFSET, 0UL);
     m_positions.reset({units});
     m_unsignalled = false;
+    m_undone = false;
     m_replacing = false;
     emit changed();
     return true;

@@ -74,6 +74,9 @@ public:
     // Where line `line` (1 for the first, as the editor shows them) starts.
     qsizetype lineStart(qsizetype line) const;
 
+    // Whether undo() would change the text.
+    bool canUndo() const;
+
     // Keys the window handles itself (its menu shortcuts): they reach the
     // window's shortcuts even while the editor has the focus.
     void setWindowShortcuts(const QList<QKeySequence> &keys);
@@ -97,6 +100,9 @@ signals:
     void urlsDropped(const QList<QUrl> &urls);
 
 public slots:
+    // The one-step undo of a plain text box: the last change is undone, and
+    // undoing again puts back what the undo took, so that no run of undos
+    // loses text.
     void undo() override;
 
 protected:
@@ -141,6 +147,8 @@ private:
 
     QList<QKeySequence> m_windowShortcuts;
     bool m_replacing = false;           // whole-text replacement under way: one change signal at its end
+    bool m_undoing = false;             // undo() under way
+    bool m_undone = false;              // the last change was an undo: the next one redoes it
     mutable bool m_unsignalled = false; // a counted change waits for changed()
     ControlBytes m_bytes{*this};
     // Kept up to date from the control's change notifications, so that no
