@@ -27,6 +27,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -380,12 +381,16 @@ int main(int argc, char *argv[])
     ini.close();
     QDir::setCurrent(dir.path());
     std::fprintf(stderr, "generating files in %s\n", qPrintable(dir.path()));
-    const bool openOnly =
-        std::any_of(argv + 1, argv + argc, [](const char *a) { return std::strcmp(a, "--open-only") == 0; });
+    const auto given = [&](const char *flag) {
+        return std::any_of(argv + 1, argv + argc, [flag](const char *a) { return std::strcmp(a, flag) == 0; });
+    };
+    const bool openOnly = given("--open-only");
+    // Only the start-up row: whole processes, no files.
+    const bool startOnly = given("--start-only");
     std::vector<Size> files(std::begin(sizes), std::end(sizes));
     files.insert(files.end(), std::begin(otherEncodings), std::end(otherEncodings));
     for (const Size &s : files) {
-        if (openOnly && s.bytes != (50 << 20))
+        if (startOnly || (openOnly && s.bytes != (50 << 20)))
             continue;
         const QByteArray bytes = bytesOf(s);
         const QString path = dir.filePath(QString::fromLatin1(s.name) + QStringLiteral(".asm"));
@@ -404,6 +409,42 @@ int main(int argc, char *argv[])
         for (const char *name : {"50MB", "50MB-cp1250", "50MB-utf8"})
             std::printf("open %s %.2f ms\n", name,
                         medians.seconds[std::string("open/") + name + "/ours"] * 1000);
+        return 0;
+    }
+
+    // Whole processes, ours and the reference taking turns.
+    const QString child = QCoreApplication::applicationDirPath() + QStringLiteral("/bench_child");
+    std::vector<double> startOurs, startRef;
+    // Start-up is short and the machine's noise is not: the two take turns,
+    // pair by pair, and rounds of pairs go on until two rounds in a row give
+    // ratios within 10 % of each other, so that a missed target means a
+    // slower program, not a busy moment.
+    const auto measureStart = [&] {
+        std::vector<double> ratios, lastRound;
+        double previous = -1;
+        for (int round = 0; round < 8; ++round) {
+            std::vector<double> thisRound;
+            for (int i = 0; i < 11; ++i) {
+                const double ours = runChild(child, {QStringLiteral("ide-start")}).seconds;
+                const double ref = runChild(child, {QStringLiteral("ref-start")}).seconds;
+                startOurs.push_back(ours);
+                startRef.push_back(ref);
+                if (ours > 0 && ref > 0)
+                    thisRound.push_back(ours / ref);
+            }
+            ratios.insert(ratios.end(), thisRound.begin(), thisRound.end());
+            const double current = median(thisRound);
+            std::fprintf(stderr, "start-up, round %d: ratio %.2f\n", round + 1, current);
+            if (previous > 0 && std::abs(current - previous) <= 0.1 * std::max(current, previous))
+                break;
+            previous = current;
+        }
+        return median(ratios);
+    };
+    if (startOnly) {
+        const double ratio = measureStart();
+        std::printf("start to first paint: ours %.1f ms, bare window %.1f ms, ratio %.2f\n",
+                    median(startOurs) * 1000, median(startRef) * 1000, ratio);
         return 0;
     }
 
@@ -431,14 +472,9 @@ int main(int argc, char *argv[])
     benchmark::RunSpecifiedBenchmarks(&medians);
     std::fprintf(stderr, "\n");
     auto &t = medians.seconds;
+    const double startRatio = measureStart();
+    std::vector<double> memOurs, memRef;
 
-    // Whole processes, ours and the reference taking turns.
-    const QString child = QCoreApplication::applicationDirPath() + QStringLiteral("/bench_child");
-    std::vector<double> startOurs, startRef, memOurs, memRef;
-    for (int i = 0; i < 11; ++i) {
-        startOurs.push_back(runChild(child, {QStringLiteral("ide-start")}).seconds);
-        startRef.push_back(runChild(child, {QStringLiteral("ref-start")}).seconds);
-    }
     {
         const std::string utf8 = utf8Of(sourceBytes.at("50MB"));
         QFile f(dir.filePath(QStringLiteral("50MB.utf8")));
@@ -453,14 +489,15 @@ int main(int argc, char *argv[])
 
     std::vector<Row> rows;
     const auto timeRow = [&](const std::string &figure, double ours, double ref, double maxRatio,
-                             double maxSeconds, const std::string &target) {
-        const double ratio = ref > 0 ? ours / ref : -1;
+                             double maxSeconds, const std::string &target, double pairedRatio = -1) {
+        const double ratio = pairedRatio > 0 ? pairedRatio : ref > 0 ? ours / ref : -1;
         const bool ok =
             (maxRatio <= 0 || (ratio >= 0 && ratio <= maxRatio)) && (maxSeconds <= 0 || ours <= maxSeconds);
         rows.push_back({figure, ms(ours), ms(ref), QString::number(ratio, 'f', 2).toStdString(), target, ok});
     };
+    // Its ratio: the median of the pairs' own ratios.
     timeRow("start to first paint, empty window", median(startOurs), median(startRef), 1.15, 0.1,
-            "<= 1.15x, <= 100 ms");
+            "<= 1.15x, <= 100 ms", startRatio);
     for (const Size &s : sizes) {
         const std::string n = s.name;
         const bool big = n == "50MB";

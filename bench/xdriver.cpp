@@ -8,7 +8,9 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <sstream>
@@ -27,17 +29,30 @@ namespace {
 int ignoreErrors(Display *, XErrorEvent *) { return 0; }
 } // namespace
 
+// A top-level window as the events told it, each change with its moment.
+struct TopLevel {
+    bool shown = false;
+    double shownAt = 0;
+    long pid = -1; // -1 until the window has one
+    std::string title;
+    double titleAt = 0;
+    bool titleStale = true; // its name changed since it was last read
+};
+
 struct Session::Impl {
     Display *dpy = nullptr;
     Window root = 0;
     Atom netWmName = 0, netWmPid = 0, utf8String = 0;
-    std::map<Window, bool> mapped; // top-level windows seen, and whether they show
+    std::map<Window, TopLevel> windows;
 
-    void watch(Window w)
+    void watch(Window w, double at)
     {
         XSelectInput(dpy, w, PropertyChangeMask | StructureNotifyMask);
         XWindowAttributes a{};
-        mapped[w] = XGetWindowAttributes(dpy, w, &a) && a.map_state == IsViewable;
+        TopLevel &t = windows[w];
+        t.shown = XGetWindowAttributes(dpy, w, &a) && a.map_state == IsViewable;
+        t.shownAt = t.titleAt = at;
+        t.pid = pidOf(w);
     }
 
     long pidOf(Window w)
@@ -79,8 +94,32 @@ struct Session::Impl {
         return title;
     }
 
-    // Handles the next event, waiting until `deadline` at most; false on timeout.
-    bool nextEvent(double deadline)
+    // The title as it is now; read from the server only after it changed.
+    const std::string &title(Window w, TopLevel &t)
+    {
+        if (t.titleStale) {
+            t.title = titleOf(w);
+            t.titleStale = false;
+        }
+        return t.title;
+    }
+
+    // When the server made a change: its own timestamp (milliseconds of the
+    // monotonic clock, which Xvfb keeps too) where the event carries one,
+    // else the moment the event was read. Either way, a backlog of events
+    // being worked through does not make a change look later than it was.
+    static double momentOf(Time server, double read)
+    {
+        const auto readMs = static_cast<unsigned long long>(read * 1000);
+        const auto behind = static_cast<std::int32_t>(static_cast<std::uint32_t>(readMs) -
+                                                      static_cast<std::uint32_t>(server));
+        return server != CurrentTime && behind >= 0 && behind < 5000 ? read - behind / 1000.0 : read;
+    }
+
+    // Takes in every event the server has sent, waiting until `deadline`
+    // for the first; false on timeout. Only cheap bookkeeping happens per
+    // event: names are read when a wait asks for them.
+    bool takeEvents(double deadline)
     {
         while (!XPending(dpy)) {
             const double left = deadline - now();
@@ -89,26 +128,43 @@ struct Session::Impl {
             pollfd fd{ConnectionNumber(dpy), POLLIN, 0};
             poll(&fd, 1, static_cast<int>(std::ceil(left * 1000)));
         }
-        XEvent e;
-        XNextEvent(dpy, &e);
-        switch (e.type) {
-        case CreateNotify:
-            if (e.xcreatewindow.parent == root)
-                watch(e.xcreatewindow.window);
-            break;
-        case MapNotify:
-            if (e.xmap.event == root)
-                mapped[e.xmap.window] = true;
-            break;
-        case UnmapNotify:
-            if (e.xunmap.event == root)
-                mapped[e.xunmap.window] = false;
-            break;
-        case DestroyNotify:
-            if (e.xdestroywindow.event == root)
-                mapped.erase(e.xdestroywindow.window);
-            break;
-        default: break;
+        while (XPending(dpy)) {
+            XEvent e;
+            XNextEvent(dpy, &e);
+            const double read = now();
+            switch (e.type) {
+            case CreateNotify:
+                if (e.xcreatewindow.parent == root)
+                    watch(e.xcreatewindow.window, read);
+                break;
+            case MapNotify:
+                if (const auto it = windows.find(e.xmap.window); e.xmap.event == root && it != windows.end()) {
+                    it->second.shown = true;
+                    it->second.shownAt = read; // MapNotify carries no timestamp
+                }
+                break;
+            case UnmapNotify:
+                if (const auto it = windows.find(e.xunmap.window); e.xunmap.event == root && it != windows.end())
+                    it->second.shown = false;
+                break;
+            case DestroyNotify:
+                if (e.xdestroywindow.event == root)
+                    windows.erase(e.xdestroywindow.window);
+                break;
+            case PropertyNotify: {
+                const auto it = windows.find(e.xproperty.window);
+                if (it == windows.end())
+                    break;
+                if (e.xproperty.atom == netWmName || e.xproperty.atom == XA_WM_NAME) {
+                    it->second.titleStale = true;
+                    it->second.titleAt = momentOf(e.xproperty.time, read);
+                } else if (e.xproperty.atom == netWmPid) {
+                    it->second.pid = pidOf(e.xproperty.window);
+                }
+                break;
+            }
+            default: break;
+            }
         }
         return true;
     }
@@ -162,7 +218,7 @@ std::unique_ptr<Session> Session::open()
     unsigned int n = 0;
     if (XQueryTree(impl->dpy, impl->root, &rootReturn, &parent, &children, &n)) {
         for (unsigned int i = 0; i < n; ++i)
-            impl->watch(children[i]);
+            impl->watch(children[i], now());
         XFree(children);
     }
     XSync(impl->dpy, False);
@@ -173,14 +229,15 @@ unsigned long Session::waitWindow(int pid, const TitleTest &test, double timeout
 {
     const double deadline = now() + timeout;
     for (;;) {
-        for (const auto &[w, shown] : d->mapped) {
-            if (shown && d->pidOf(w) == pid && test(d->titleOf(w))) {
+        for (auto &[w, t] : d->windows) {
+            if (t.shown && t.pid == pid && test(d->title(w, t))) {
+                // True since the later of the two changes: shown, and so named.
                 if (at)
-                    *at = now();
+                    *at = std::max(t.shownAt, t.titleAt);
                 return w;
             }
         }
-        if (!d->nextEvent(deadline))
+        if (!d->takeEvents(deadline))
             return 0;
     }
 }
@@ -189,9 +246,10 @@ double Session::waitTitle(unsigned long window, const TitleTest &test, double ti
 {
     const double deadline = now() + timeout;
     for (;;) {
-        if (test(d->titleOf(window)))
-            return now();
-        if (!d->nextEvent(deadline))
+        const auto it = d->windows.find(window);
+        if (it != d->windows.end() && test(d->title(window, it->second)))
+            return it->second.titleAt;
+        if (!d->takeEvents(deadline))
             return -1;
     }
 }
