@@ -382,7 +382,8 @@ int main(int argc, char *argv[])
     QDir::setCurrent(dir.path());
     std::fprintf(stderr, "generating files in %s\n", qPrintable(dir.path()));
     const auto given = [&](const char *flag) {
-        return std::any_of(argv + 1, argv + argc, [flag](const char *a) { return std::strcmp(a, flag) == 0; });
+        return std::any_of(argv + 1, argv + argc,
+                           [flag](const char *a) { return std::strcmp(a, flag) == 0; });
     };
     const bool openOnly = given("--open-only");
     // Only the start-up row: whole processes, no files.

@@ -138,13 +138,15 @@ struct Session::Impl {
                     watch(e.xcreatewindow.window, read);
                 break;
             case MapNotify:
-                if (const auto it = windows.find(e.xmap.window); e.xmap.event == root && it != windows.end()) {
+                if (const auto it = windows.find(e.xmap.window);
+                    e.xmap.event == root && it != windows.end()) {
                     it->second.shown = true;
                     it->second.shownAt = read; // MapNotify carries no timestamp
                 }
                 break;
             case UnmapNotify:
-                if (const auto it = windows.find(e.xunmap.window); e.xunmap.event == root && it != windows.end())
+                if (const auto it = windows.find(e.xunmap.window);
+                    e.xunmap.event == root && it != windows.end())
                     it->second.shown = false;
                 break;
             case DestroyNotify:
