@@ -108,6 +108,14 @@ EditorWin::EditorWin(Platform &platform, QWidget *parent) : QMainWindow(parent),
     createActions();
     acceptFileDrops();
     setUpRecovery();
+    m_runAfterBox.setInterval(100);
+    m_runAfterBox.setSingleShot(true);
+    connect(&m_runAfterBox, &QTimer::timeout, this, [this] {
+        if (m_runPending && m_compile && !m_compile->running) {
+            m_runPending = false;
+            runWhenNoBoxIsOpen();
+        }
+    });
     resize(
         fittedToScreen(QSize(toPixels(initialClientWidth, logicalDpiX()),
                              toPixels(initialClientHeight, logicalDpiY()) + menuBar()->sizeHint().height())));

@@ -199,6 +199,7 @@ private:
     // The latest compile, a Run waiting for it, and the latest Run (toolchain.cpp).
     std::optional<CompileJob> m_compile;
     bool m_runPending = false;
+    QTimer m_runAfterBox; // looks again whether the box in the way has closed
     QString m_runId;
     quint64 m_toolStarts = 0;
     // The last save could not write the file (not cancelled): the status

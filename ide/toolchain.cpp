@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -233,12 +232,7 @@ void EditorWin::runWhenNoBoxIsOpen()
     // Run's question waits until it closes, rather than stand on top of it.
     if (QApplication::activeModalWidget()) {
         m_runPending = true;
-        QTimer::singleShot(100, this, [this] {
-            if (m_runPending && m_compile && !m_compile->running) {
-                m_runPending = false;
-                runWhenNoBoxIsOpen();
-            }
-        });
+        m_runAfterBox.start();
         return;
     }
     runCompiled();

@@ -3,7 +3,6 @@
 #include "runner/report.h"
 
 #include <QRandomGenerator>
-#include <QTimer>
 
 namespace kesto {
 
@@ -30,7 +29,10 @@ ToolEnd endOf(const runner::ReportReader &reader)
 ToolWatch::ToolWatch()
     : m_server({[this](ReportServer::Connection c, std::string_view bytes) { received(c, bytes); },
                 [this](ReportServer::Connection c) { closed(c); }})
-{}
+{
+    m_helloTimer.setSingleShot(true);
+    QObject::connect(&m_helloTimer, &QTimer::timeout, [this] { endLateStarts(); });
+}
 
 ToolWatch::~ToolWatch() = default;
 
@@ -40,24 +42,35 @@ ToolTicket ToolWatch::watch(std::function<void(const ToolEnd &)> ended)
         m_listening = m_server.listen();
     // Random, so that no other program can speak for a helper.
     const QString id = QString::number(QRandomGenerator::system()->generate64(), 16);
-    m_pending[id] = Pending{std::move(ended)};
-    QTimer::singleShot(m_helloTimeoutMs, &m_timers, [this, id] {
-        const auto it = m_pending.find(id);
-        if (it != m_pending.end() && !it->second.connected)
-            tell(id, ToolEnd{});
-    });
-    if (!m_listening) {
-        // The tool starts all the same; the program will not know how it ended.
-        QTimer::singleShot(0, &m_timers, [this, id] {
-            if (m_pending.count(id))
-                tell(id, ToolEnd{});
-        });
+    // A start the program cannot hear of ends as unknown at once (the tool
+    // starts all the same); any other, when its helper is late.
+    m_pending[id] = Pending{std::move(ended), QDeadlineTimer(m_listening ? m_helloTimeoutMs : 0)};
+    if (!m_helloTimer.isActive() || m_helloTimer.remainingTime() > m_pending[id].hello.remainingTime())
+        m_helloTimer.start(int(m_pending[id].hello.remainingTime()));
+    if (!m_listening)
         return {QString(), id};
-    }
     return {m_server.name(), id};
 }
 
 void ToolWatch::unwatch(const QString &id) { m_pending.erase(id); }
+
+void ToolWatch::endLateStarts()
+{
+    std::vector<QString> late;
+    qint64 next = -1;
+    for (const auto &[id, pending] : m_pending) {
+        if (pending.connected)
+            continue;
+        if (pending.hello.hasExpired())
+            late.push_back(id);
+        else if (next < 0 || pending.hello.remainingTime() < next)
+            next = pending.hello.remainingTime();
+    }
+    if (next >= 0)
+        m_helloTimer.start(int(next));
+    for (const QString &id : late)
+        tell(id, ToolEnd{});
+}
 
 void ToolWatch::close()
 {

@@ -6,7 +6,8 @@
 
 #include "platform.h"
 
-#include <QObject>
+#include <QDeadlineTimer>
+#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -68,6 +69,7 @@ public:
 private:
     struct Pending {
         std::function<void(const ToolEnd &)> ended;
+        QDeadlineTimer hello; // by when its helper must have connected
         bool connected = false;
     };
     struct Link {
@@ -78,11 +80,13 @@ private:
     void received(ReportServer::Connection connection, std::string_view bytes);
     void closed(ReportServer::Connection connection);
     void tell(const QString &id, const ToolEnd &end);
+    // Ends as unknown every start whose helper is late, and waits for the next.
+    void endLateStarts();
 
     ReportServer m_server;
     bool m_listening = false;
     int m_helloTimeoutMs = 30000;
-    QObject m_timers; // the context of the hello timeouts, which die with the watch
+    QTimer m_helloTimer; // for the start whose helper is due first
     std::map<QString, Pending> m_pending;
     std::map<ReportServer::Connection, Link> m_links;
 };

@@ -100,7 +100,7 @@ int exitStatus(const Outcome &o);
 
 // What the tool printed is kept up to this many bytes, from its start: the
 // first error is the one that names a line.
-constexpr std::size_t printedLimit = 64 * 1024;
+constexpr std::size_t printedLimit = std::size_t(64) * 1024;
 
 // The helper's end of the report (report.h): connected when the helper
 // starts, for as long as it runs. Sends nothing when there is no program to
