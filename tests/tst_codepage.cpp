@@ -3,6 +3,7 @@
 // letters, and the UTF-8 paths to and from the editor, malformed input included.
 
 #include "codepage.h"
+#include "fingerprint.h"
 
 #include <QStringDecoder>
 #include <QTest>
@@ -25,6 +26,8 @@ private slots:
     void badUtf8AndForeignCharactersBecomeQuestionMarks();
     void everyByteBesideALetterOfEachKind_data();
     void everyByteBesideALetterOfEachKind();
+    void fingerprintIsXxh64OfPiecesOfAnySize_data();
+    void fingerprintIsXxh64OfPiecesOfAnySize();
 };
 
 namespace {
@@ -214,6 +217,35 @@ void TestCodepage::badUtf8AndForeignCharactersBecomeQuestionMarks()
         QCOMPARE(int(r.firstUnmappableAt), firstAt);
         if (first != 0xFFFD) // what a malformed sequence is reported as is up to the codec
             QCOMPARE(uint(r.firstUnmappable), first);
+    }
+}
+
+void TestCodepage::fingerprintIsXxh64OfPiecesOfAnySize_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint64>("hash");
+    // Published values of XXH64 with seed 0, around the 32-byte stripe and the 8- and 4-byte tails.
+    QTest::newRow("empty") << QByteArray() << 0xEF46DB3751D8E999ULL;
+    QTest::newRow("abc") << QByteArray("abc") << 0x44BC2CF5AD770999ULL;
+    QTest::newRow("31 bytes") << QByteArray(".NET now has non-crypto hashing") << 0xD8444D7806DFDE0EULL;
+    QTest::newRow("40 bytes") << QByteArray("1234567890123456789012345678901234567890")
+                              << 0x5F3AF5E23EEB431DULL;
+    QTest::newRow("44 bytes") << QByteArray("12345678901234567890123456789012345678901234")
+                              << 0xCA5C1B5B9061279FULL;
+    QTest::newRow("3 stripes") << QByteArray("This string has 32 ASCII bytes..").repeated(3)
+                               << 0x975E3E6FE7E67FBCULL;
+}
+
+void TestCodepage::fingerprintIsXxh64OfPiecesOfAnySize()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint64, hash);
+    for (qsizetype piece : {1, 5, 31, 33, 1000}) {
+        FingerprintTaker taker;
+        for (qsizetype at = 0; at < bytes.size(); at += piece)
+            taker.add(reinterpret_cast<const unsigned char *>(bytes.constData()) + at,
+                      std::size_t(std::min(piece, bytes.size() - at)));
+        QCOMPARE(taker.result(), (Fingerprint{std::uint64_t(bytes.size()), hash}));
     }
 }
 
