@@ -91,9 +91,10 @@ bool readChunks(QFile &file, std::vector<unsigned char> &raw,
 // Looks at the whole file, then reads it again from its start and hands out
 // its text chunk by chunk through `push`, decoded as the first look decided
 // (told through `report`); the first chunk carries the text's whole size.
-// `ownSaves`, when given, is asked whether the file is one of the program's saves.
+// A file that matches one of `ownSaves` (the program's saves of its size)
+// is read as the plain Windows-1250 it was written in.
 bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push, LoadReport &report, int &error,
-                 const OwnSaves *ownSaves = nullptr, SpareBuffers *spares = nullptr)
+                 const QList<Fingerprint> &ownSaves = {}, SpareBuffers *spares = nullptr)
 {
     std::vector<unsigned char> raw(chunkBytes);
     SourceScanner scanner;
@@ -102,13 +103,13 @@ bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push, LoadRe
             file, raw,
             [&](const unsigned char *p, std::size_t n) {
                 scanner.feed(p, n);
-                if (ownSaves)
+                if (!ownSaves.isEmpty())
                     print.add(p, n);
                 return true;
             },
             error))
         return false;
-    report.ownSave = ownSaves && ownSaves->contains(print.result());
+    report.ownSave = !ownSaves.isEmpty() && ownSaves.contains(print.result());
     report.counts = scanner.counts();
     const SourceEncoding encoding = report.encoding =
         report.ownSave ? SourceEncoding::Cp1250 : scanner.encoding();
@@ -227,9 +228,12 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
         // The file belongs to the reader thread from the moment it starts.
         // While it looks at the whole file, the editor makes its buffer.
         SpareBuffers spares;
-        const OwnSaves ownSaves;
+        // Only a file of the size of a recorded save needs its hash.
+        QList<Fingerprint> ownSaves = OwnSaves().saves();
+        ownSaves.removeIf(
+            [size = std::uint64_t(file.size())](const Fingerprint &p) { return p.size != size; });
         ChunkPipeline<TextChunk> reader([&file, &spares, &told, &error, &ownSaves](const auto &push) {
-            return readDecoded(file, push, told, error, &ownSaves, &spares);
+            return readDecoded(file, push, told, error, ownSaves, &spares);
         });
         loaded = editor.replaceText(
             [&reader, &spares](TextChunk &chunk) {

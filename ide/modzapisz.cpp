@@ -113,27 +113,32 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
     // bytes are looked at as Open will look at them.
     Encoded encoded;
     codepage::SourceScanner look;
-    FingerprintTaker print;
     WriteOptions options;
     options.confirm = [&] {
         if (encoded.unmappable != 0 && !askToSaveUnmappable(encoded, platform, parent))
             return false;
-        // Recorded before the file changes: a record of a save that then
-        // fails names bytes nobody has, and harms nothing. One that cannot
-        // be written costs only this file's reading by the rule.
-        if (!look.readsAsCp1250())
+        // Bytes the rule would misread go into the record of own saves,
+        // before the file changes: a record of a save that then fails names
+        // bytes nobody has. Only these few saves pay for the hash, taken
+        // over the text encoded once more. A record that cannot be written
+        // costs only this file's reading by the rule.
+        if (!look.readsAsCp1250()) {
+            FingerprintTaker print;
+            Encoded again;
+            encodeInChunks(editor.utf8(), editor.lineBreak(), again, [&print](std::string_view bytes) {
+                print.add(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+                return true;
+            });
             OwnSaves().remember(print.result());
+        }
         return true;
     };
     const WriteResult result = writeFile(
         path,
         [&](const ByteSink &sink) {
             look = {};
-            print = {};
             return encodeInChunks(editor.utf8(), editor.lineBreak(), encoded, [&](std::string_view bytes) {
-                const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-                look.feed(p, bytes.size());
-                print.add(p, bytes.size());
+                look.feed(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
                 return sink(bytes);
             });
         },

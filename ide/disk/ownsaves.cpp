@@ -20,17 +20,24 @@ QByteArray line(const Fingerprint &print)
     return QByteArray::number(print.size) + ' ' + QByteArray::number(print.hash, 16).rightJustified(16, '0');
 }
 
-// The record's lines, newest first; a file that is not one reads as empty.
-QList<QByteArray> entries(const QString &path)
+// A file that is not a record reads as an empty one.
+QList<Fingerprint> read(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > mostBytes)
         return {};
     QList<QByteArray> lines = file.readAll().split('\n');
-    if (lines.isEmpty() || lines.takeFirst() != header)
+    if (lines.takeFirst() != header)
         return {};
-    lines.removeAll(QByteArray());
-    return lines;
+    QList<Fingerprint> prints;
+    for (const QByteArray &l : lines) {
+        const QList<QByteArray> fields = l.split(' ');
+        bool sized = false, hashed = false;
+        const Fingerprint print{fields.first().toULongLong(&sized), fields.last().toULongLong(&hashed, 16)};
+        if (fields.size() == 2 && sized && hashed)
+            prints.append(print);
+    }
+    return prints;
 }
 
 } // namespace
@@ -44,10 +51,10 @@ OwnSaves::OwnSaves(const QString &folder)
                  QString::fromLatin1(fileio::thisHost().toPercentEncoding()) + QStringLiteral(".list");
 }
 
-bool OwnSaves::contains(const Fingerprint &print) const
+QList<Fingerprint> OwnSaves::saves() const
 {
     // Read without the lock: the record is always replaced whole.
-    return !m_path.isEmpty() && entries(m_path).contains(line(print));
+    return m_path.isEmpty() ? QList<Fingerprint>() : read(m_path);
 }
 
 bool OwnSaves::remember(const Fingerprint &print) const
@@ -60,14 +67,12 @@ bool OwnSaves::remember(const Fingerprint &print) const
     QLockFile lock(m_path + QStringLiteral(".guard"));
     if (!lock.tryLock(2000))
         return false;
-    QList<QByteArray> lines = entries(m_path);
-    const QByteArray newest = line(print);
-    lines.removeAll(newest);
-    lines.prepend(newest);
-    QByteArray bytes = header;
-    for (const QByteArray &l : lines.first(std::min<qsizetype>(lines.size(), kept)))
-        bytes += '\n' + l;
-    bytes += '\n';
+    QList<Fingerprint> prints = read(m_path);
+    prints.removeAll(print);
+    prints.prepend(print);
+    QByteArray bytes = header + '\n';
+    for (const Fingerprint &p : prints.first(std::min<qsizetype>(prints.size(), kept)))
+        bytes += line(p) + '\n';
     // The same safe write as the settings file: the old record stays whole
     // until the new one has reached the disk.
     return writeWholeFile(m_path, {bytes.constData(), static_cast<std::size_t>(bytes.size())}, true);

@@ -10,6 +10,7 @@
 
 #include "fingerprint.h"
 
+#include <QList>
 #include <QString>
 
 namespace kesto {
@@ -24,7 +25,8 @@ public:
     // The record kept in `folder` (empty: none, nothing is found or kept).
     explicit OwnSaves(const QString &folder);
 
-    bool contains(const Fingerprint &print) const;
+    // The saves recorded, newest first.
+    QList<Fingerprint> saves() const;
     // Adds `print` as the newest save; false when the record could not be written.
     bool remember(const Fingerprint &print) const;
 
