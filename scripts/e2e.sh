@@ -305,6 +305,7 @@ a11y_on && wait_a11y_text "status line" "$(a11y_find "$T/a11y-tree.txt" Komunika
 focus "$main"
 key ctrl+End Return
 type_text "        HALT"
+wait_caption "$main" "KESTO IDE [$lf_path] *"
 key ctrl+s
 wait_caption "$main" "KESTO IDE [$lf_path]"
 expect_file_bytes "LF file after Enter and Save" "$lf_path" '; p\xeatla z Linuksa\nSTART:  NOP\n        HALT\n'
