@@ -62,6 +62,7 @@ public:
         std::size_t windowsLetters = 0; // Polish letters only Windows-1250 has at their bytes
         std::size_t dosLetters = 0;     // code-page-852 letters where Windows-1250 has none
         std::size_t sharedLetters = 0;  // Ą's and Ź's bytes: ą and Ć in code page 852
+        std::size_t widerInCp1250 = 0; // ć's and Ś's bytes, † and — in Windows-1250: one UTF-8 byte more
         friend bool operator==(const Counts &, const Counts &) = default;
     };
     const Counts &counts() const { return m_counts; }

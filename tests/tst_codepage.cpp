@@ -13,6 +13,7 @@
 #endif
 
 using namespace kesto;
+using namespace Qt::StringLiterals;
 
 class TestCodepage : public QObject {
     Q_OBJECT
@@ -49,7 +50,9 @@ QString readAs(const QByteArray &file, codepage::SourceEncoding &encoding)
 } // namespace
 
 // Beside Windows-1250's ó (F3) every byte reads as Windows-1250, unless it is a
-// code-page-852 letter; beside 852's ę (A9) every byte reads through the table.
+// code-page-852 letter; beside 852's ę (A9) every byte reads through the table;
+// beside ó and ę (F3 EA) every byte reads as Windows-1250. The text's UTF-8
+// length is known before it is decoded.
 void TestCodepage::everyByteBesideALetterOfEachKind_data()
 {
     QTest::addColumn<int>("byte");
@@ -70,6 +73,9 @@ void TestCodepage::everyByteBesideALetterOfEachKind()
     QCOMPARE(readAs(QByteArray("\xA9") + char(b), encoding),
              QString(u'ę') + QChar(codepage::decodeSourceByte(b)));
     QCOMPARE(encoding, codepage::SourceEncoding::Cp852Letters);
+    // Two letters of Windows-1250 outweigh any one of code page 852.
+    QCOMPARE(readAs(QByteArray("\xF3\xEA") + char(b), encoding), u"óę"_s + QChar(codepage::decodeCp1250(b)));
+    QCOMPARE(encoding, codepage::SourceEncoding::Cp1250);
 }
 
 void TestCodepage::decodeAgreesWithIcuWindows1250()
