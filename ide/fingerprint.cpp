@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <numeric>
 
 namespace kesto {
 namespace {
@@ -87,9 +89,8 @@ Fingerprint FingerprintTaker::result() const
     std::uint64_t acc;
     if (m_size >= stripe) {
         const std::uint64_t(&v)[4] = m_lanes;
-        acc = rotl(v[0], 1) + rotl(v[1], 7) + rotl(v[2], 12) + rotl(v[3], 18);
-        for (const std::uint64_t lane : v)
-            acc = merge(acc, lane);
+        acc = std::accumulate(std::begin(v), std::end(v),
+                              rotl(v[0], 1) + rotl(v[1], 7) + rotl(v[2], 12) + rotl(v[3], 18), merge);
     } else {
         acc = prime5;
     }
