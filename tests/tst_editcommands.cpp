@@ -11,13 +11,6 @@
 #include <QMimeData>
 #include <QRegularExpression>
 
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-
-#include <cstring>
-#include <string>
-#endif
-
 using namespace kesto;
 
 using namespace Qt::StringLiterals;
@@ -62,9 +55,6 @@ private slots:
     void droppedTextKeepsLineBreaksAndMarksChanged();
     void aboutShowsSameFiveLinesEveryTimeAndChangesNothingElse();
     void realClipboardHoldsOnlyCopiedTextWithExactLineBreaks();
-#ifdef Q_OS_WIN
-    void pasteFromAnotherWindowsProgramKeepsItsCrLf();
-#endif
 };
 
 void TestEditCommands::commandActsOnSelectionAndClipboard_data()
@@ -287,35 +277,6 @@ void TestEditCommands::realClipboardHoldsOnlyCopiedTextWithExactLineBreaks()
     QVERIFY(clipboard->mimeData()->hasText());
     QCOMPARE(clipboard->text(), QString());
 }
-
-#ifdef Q_OS_WIN
-void TestEditCommands::pasteFromAnotherWindowsProgramKeepsItsCrLf()
-{
-    WindowFixture f;
-    kesto::QtPlatform real;
-    EditorWin win(real);
-    // Put on the clipboard as another program does, past Qt.
-    const std::wstring text = L"mov a,b\r\nret\n";
-    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    QVERIFY(OpenClipboard(nullptr));
-    EmptyClipboard();
-    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    std::memcpy(GlobalLock(block), text.c_str(), bytes);
-    GlobalUnlock(block);
-    QVERIFY(SetClipboardData(CF_UNICODETEXT, block));
-    CloseClipboard();
-    win.mnuWklej();
-    QCOMPARE(win.txtEdit->text(), u"mov a,b\r\nret\n"_s);
-
-    // The program's own copy comes back as it was, its lone LF too.
-    win.txtEdit->setSelStart(8);
-    win.txtEdit->setSelLength(5);
-    win.mnuKopiuj();
-    win.txtEdit->setSelStart(0);
-    win.mnuWklej();
-    QCOMPARE(win.txtEdit->text(), u"ret\nmov a,b\r\nret\n"_s);
-}
-#endif
 
 QTEST_MAIN(TestEditCommands)
 #include "tst_editcommands.moc"
