@@ -9,6 +9,10 @@ namespace kesto {
 
 void EditorWin::txtEditChange()
 {
+    ++m_textVersion;
+    // A Run waiting for a compile was for the text as it was.
+    if (dropPendingRun())
+        setStatus(QStringLiteral("Odwołano uruchomienie: tekst zmienił się w czasie kompilacji"));
     // Only the first change after New, Open or Save marks the document.
     if (!doc.docChanged) {
         doc.docChanged = true;

@@ -26,7 +26,16 @@ bool mayWriteOver(Platform &platform, QWidget *parent, const QString &path, cons
     return platform.messageBox(parent,
                                QStringLiteral("Plik ") + path + what +
                                    QStringLiteral("\r\r\nCzy mimo to zapisać plik?"),
-                               Buttons::OkCancel, Icon::Exclamation, questionTitle) == Button::Ok;
+                               Buttons::OkCancel, Icon::Exclamation, questionTitle,
+                               // Enter keeps the other program's work.
+                               Button::Cancel) == Button::Ok;
+}
+
+// What New and Open add to their report when a Run was waiting for the
+// compile of the text they replaced.
+QString runCalledOff(bool runWaited)
+{
+    return runWaited ? QStringLiteral(" (odwołano uruchomienie)") : QString();
 }
 
 } // namespace
@@ -57,13 +66,14 @@ void EditorWin::mnuNowy()
 
 void EditorWin::NowyDoc()
 {
+    const bool runWaited = m_runPending;
     // The text goes first: its change handling marks the document, and the
     // caption and flags below then make it clean again.
     txtEdit->setText(QString());
     adoptFile(untitledName, true);
     diskFile = {};
     doc.docCompiled = false;
-    setStatus(QStringLiteral("Utworzono nowy dokument"));
+    setStatus(QStringLiteral("Utworzono nowy dokument") + runCalledOff(runWaited));
 }
 
 void EditorWin::mnuOtworz()
@@ -93,15 +103,17 @@ void EditorWin::openOrStartFile(const QString &path)
         return openFile(path);
     if (doc.docChanged && !maybeSave())
         return;
+    const bool runWaited = m_runPending;
     txtEdit->setText(QString());
     adoptFile(path, false);
     diskFile = {}; // no file there yet: the first Save asks nothing
     doc.docCompiled = false;
-    setStatus(QStringLiteral("Nowy plik: \"") + path + u'"');
+    setStatus(QStringLiteral("Nowy plik: \"") + path + u'"' + runCalledOff(runWaited));
 }
 
 bool EditorWin::loadDocument(const QString &path)
 {
+    const bool runWaited = m_runPending;
     FileIdentity opened;
     modOtworz::LoadReport report;
     if (!modOtworz::LoadSourceFile(path, *txtEdit, m_platform, this, &opened, &report)) {
@@ -113,7 +125,8 @@ bool EditorWin::loadDocument(const QString &path)
     adoptFile(path, false);
     diskFile = opened;
     doc.docCompiled = false;
-    setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"' + modOtworz::readingNote(report));
+    setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"' + modOtworz::readingNote(report) +
+              runCalledOff(runWaited));
     return true;
 }
 
@@ -145,6 +158,7 @@ bool EditorWin::saveTo(const QString &path)
     if (!modZapisz::SaveSourceFile(path, *txtEdit, m_platform, this, &written, &failure)) {
         if (!failure.isEmpty())
             setStatus(QStringLiteral("Nie zapisano: ") + failure);
+        m_saveFailed = !failure.isEmpty();
         return false;
     }
     adoptFile(path, false);
@@ -182,13 +196,19 @@ void EditorWin::queryClose(bool &cancel)
         return;
     }
     setStatus(QStringLiteral("Zamykanie"));
+    m_saveFailed = false;
     if (maybeSave()) {
         endRecovery();
         m_platform.endProcess();
         return;
     }
     cancel = true;
-    saveset();
+    // The reason a save failed stays on the status line: "Zapisano
+    // ustawienia" in its place would read as if the text were saved.
+    if (m_saveFailed)
+        writeSettings();
+    else
+        saveset();
 }
 
 void EditorWin::mnuInf()

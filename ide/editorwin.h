@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compilejob.h"
 #include "disk/fileidentity.h"
 #include "disk/recoverykeeper.h"
 #include "documentstate.h"
@@ -8,6 +9,9 @@
 #include <QMainWindow>
 #include <QRect>
 #include <QTimer>
+
+#include <functional>
+#include <optional>
 
 class QAction;
 class QLineEdit;
@@ -138,14 +142,24 @@ private:
     // `wanted`, made smaller where the screen has less room for the window and its frame.
     QSize fittedToScreen(QSize wanted) const;
     void startUp();
+    // Writes kestoide.ini; true when it was written. saveset() reports it.
+    bool writeSettings();
     void selectPort(int n);
     void txtEditChange();
     void txtEditKeyUp();
     // The caption for the current path and changed mark.
     void writeCaption();
-    // Starts a lab tool as `request` asks; false, after the box that tells
-    // why (`missingText` when the file is not there), when it did not start.
-    bool startTool(const ToolRequest &request, const QString &missingText);
+    // Starts a lab tool as `request` asks, `ended` to be told how it ended;
+    // false, after the box that tells why (`missingText` when the file is not
+    // there), when it did not start.
+    bool startTool(ToolRequest request, const QString &missingText,
+                   std::function<void(const ToolEnd &)> ended);
+    // Compile and Run learn how their tools ended (toolchain.cpp).
+    void compileEnded(const QString &id, const ToolEnd &end);
+    void runWhenNoBoxIsOpen();
+    void runCompiled();
+    // A Run waiting for its compile is called off; true when there was one.
+    bool dropPendingRun();
     // Open of a chosen path, past the question and the dialog.
     bool loadDocument(const QString &path);
     // Save to `path`: writes the text and makes it the document's file.
@@ -165,7 +179,7 @@ private:
     void scheduleRecoveryCopy();
     void dropRecoveryCopy(); // the unsaved text is saved or thrown away
     void endRecovery();      // the process ends: no copy may stay or come back
-    void offerRecovery();
+    bool offerRecovery();    // true when a text came back
     recovery::Copy recoveryCopyOfText(std::string storage) const;
     void takeRecoveryNews();
     void reportRecovery(const recovery::Outcome &outcome);
@@ -180,6 +194,16 @@ private:
     } m_recoveryReport;
     // A command has reported on the status line since the text last changed.
     bool m_commandReported = false;
+    // Counts the changes of the text, so that a compile knows which text it was for.
+    quint64 m_textVersion = 0;
+    // The latest compile, a Run waiting for it, and the latest Run (toolchain.cpp).
+    std::optional<CompileJob> m_compile;
+    bool m_runPending = false;
+    QString m_runId;
+    quint64 m_toolStarts = 0;
+    // The last save could not write the file (not cancelled): the status
+    // line tells why.
+    bool m_saveFailed = false;
 };
 
 } // namespace kesto

@@ -104,53 +104,62 @@ void EditorWin::endRecovery()
     recoveryKeeper.finish();
 }
 
-void EditorWin::offerRecovery()
+bool EditorWin::offerRecovery()
 {
-    if (doc.docChanged || !recoveryKeeper.start() || !recoveryKeeper.claimLeftover())
-        return;
-    recovery::ReadResult read = recovery::readFile(recoveryKeeper.copyPath());
-    if (read.error != recovery::ReadError::None) {
-        const QString aside = recoveryKeeper.setAside();
-        m_platform.messageBox(
+    if (doc.docChanged || !recoveryKeeper.start())
+        return false;
+    // Every copy nobody runs with is asked about, newest first, until one
+    // comes back or the user puts them all off: none waits unasked.
+    while (recoveryKeeper.claimLeftover()) {
+        recovery::ReadResult read = recovery::readFile(recoveryKeeper.copyPath());
+        if (read.error != recovery::ReadError::None) {
+            const QString aside = recoveryKeeper.setAside();
+            m_platform.messageBox(
+                this,
+                QStringLiteral("Kopia niezapisanego tekstu z przerwanej pracy programu jest "
+                               "uszkodzona i nie może być odtworzona.") +
+                    (aside.isEmpty() ? QString() : QStringLiteral("\r\nOdłożono ją jako: ") + aside),
+                Buttons::Ok, Icon::Exclamation, appTitle);
+            continue;
+        }
+        recovery::Copy &copy = read.copy;
+        const QString path = QString::fromStdString(copy.path);
+        const QString when =
+            QDateTime::fromMSecsSinceEpoch(copy.writtenMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+        const Button answer = m_platform.messageBox(
             this,
-            QStringLiteral("Kopia niezapisanego tekstu z przerwanej pracy programu jest "
-                           "uszkodzona i nie może być odtworzona.") +
-                (aside.isEmpty() ? QString() : QStringLiteral("\r\nOdłożono ją jako: ") + aside),
-            Buttons::Ok, Icon::Exclamation, appTitle);
-        return;
+            QStringLiteral("Praca programu została przerwana, zanim zapisano tekst w pliku ") + path +
+                QStringLiteral(". Zachowała się jego kopia z ") + when +
+                QStringLiteral(".\r\r\nCzy chcesz ją odtworzyć?"),
+            Buttons::YesNoCancel, Icon::Exclamation, questionTitle);
+        if (answer == Button::No) {
+            // Gone before the next one is claimed in its place.
+            recoveryKeeper.remove();
+            recoveryKeeper.waitIdle();
+            continue;
+        }
+        // Cancel, Escape or the close button decide nothing: this copy and
+        // those not yet asked about wait for the next start.
+        if (answer != Button::Yes) {
+            recoveryKeeper.giveBack();
+            return false;
+        }
+        // The copy stays until the text is saved or thrown away, as this
+        // run's own; any others wait for the next start.
+        txtEdit->setUtf8Text(copy.text);
+        copy.text = {};
+        dlgPlik.FileName = path;
+        doc.docChanged = true;
+        doc.docUntitled = copy.untitled;
+        writeCaption();
+        doc.docCompiled = false;
+        diskFile = copy.identity;
+        recoveryTimer.stop(); // the copy holds this very text
+        m_recoveryReport.lastGoodMs = copy.writtenMs;
+        setStatus(QStringLiteral("Odtworzono niezapisany tekst pliku: \"") + path + u'"');
+        return true;
     }
-    recovery::Copy &copy = read.copy;
-    const QString path = QString::fromStdString(copy.path);
-    const QString when =
-        QDateTime::fromMSecsSinceEpoch(copy.writtenMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-    const Button answer = m_platform.messageBox(
-        this,
-        QStringLiteral("Praca programu została przerwana, zanim zapisano tekst w pliku ") + path +
-            QStringLiteral(". Zachowała się jego kopia z ") + when +
-            QStringLiteral(".\r\r\nCzy chcesz ją odtworzyć?"),
-        Buttons::YesNoCancel, Icon::Exclamation, questionTitle);
-    if (answer == Button::No) {
-        recoveryKeeper.remove();
-        return;
-    }
-    // Cancel, Escape or the close button decide nothing: the copy waits for
-    // the next start.
-    if (answer != Button::Yes) {
-        recoveryKeeper.giveBack();
-        return;
-    }
-    // The copy stays until the text is saved or thrown away, as this run's own.
-    txtEdit->setUtf8Text(copy.text);
-    copy.text = {};
-    dlgPlik.FileName = path;
-    doc.docChanged = true;
-    doc.docUntitled = copy.untitled;
-    writeCaption();
-    doc.docCompiled = false;
-    diskFile = copy.identity;
-    recoveryTimer.stop(); // the copy holds this very text
-    m_recoveryReport.lastGoodMs = copy.writtenMs;
-    setStatus(QStringLiteral("Odtworzono niezapisany tekst pliku: \"") + path + u'"');
+    return false;
 }
 
 void EditorWin::takeRecoveryNews()

@@ -59,9 +59,13 @@ void EditorWin::startUp()
 
 void EditorWin::startSession(const QString &fileToOpen)
 {
-    offerRecovery();
-    if (!fileToOpen.isEmpty())
-        openOrStartFile(fileToOpen);
+    const bool restored = offerRecovery();
+    // After a crash the file named at start is often the one whose text just
+    // came back (a double-click on it): opening it again would offer to
+    // throw that text away.
+    if (fileToOpen.isEmpty() || (restored && isDocumentFile(fileToOpen)))
+        return;
+    openOrStartFile(fileToOpen);
 }
 
 void EditorWin::finishInterruptedSaves()
@@ -71,16 +75,21 @@ void EditorWin::finishInterruptedSaves()
         m_platform.messageBox(this, message, Buttons::Ok, Icon::Exclamation, appTitle);
 }
 
-void EditorWin::saveset()
+bool EditorWin::writeSettings()
 {
     // Through the same writer as source files: a failed write leaves the
-    // previous settings as they were. Reported on the status line only.
+    // previous settings as they were.
     std::string bytes;
     codepage::appendUtf8AsCp1250(doc.comPort.toStdString(), bytes);
     bytes += "\r\n";
-    const bool ok = writeWholeFile(settingsFile, bytes, true);
-    setStatus(ok ? QStringLiteral("Zapisano ustawienia")
-                 : QStringLiteral("Błąd podczas zapisywania ustawień"));
+    return writeWholeFile(settingsFile, bytes, true);
+}
+
+void EditorWin::saveset()
+{
+    // Reported on the status line only.
+    setStatus(writeSettings() ? QStringLiteral("Zapisano ustawienia")
+                              : QStringLiteral("Błąd podczas zapisywania ustawień"));
 }
 
 void EditorWin::selectPort(int n)

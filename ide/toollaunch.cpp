@@ -1,10 +1,17 @@
 #include "toollaunch.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QtEndian>
+
+#ifndef Q_OS_WIN
+#include <clocale>
+#include <locale.h>
+#endif
 
 namespace kesto {
 
@@ -24,9 +31,10 @@ bool isExecutableFile(const QString &path)
 }
 
 // The helper's own arguments: the console's title (Windows), when it waits
-// for Enter, whether the tool goes through Wine, and the tool's command line
-// after "--".
-QStringList helperArguments(const QString &toolPath, const ToolRequest &request, bool throughWine)
+// for Enter, whether the tool goes through Wine and in which locale, where
+// it reports, and the tool's command line after "--".
+QStringList helperArguments(const QString &toolPath, const ToolRequest &request, bool throughWine,
+                            const QString &wineLocale)
 {
     QStringList args;
 #ifdef Q_OS_WIN
@@ -38,9 +46,43 @@ QStringList helperArguments(const QString &toolPath, const ToolRequest &request,
         args << QStringLiteral("--wine");
         for (const qsizetype i : request.pathArguments)
             args << QStringLiteral("--path") << QString::number(i + 1);
+        if (!wineLocale.isEmpty())
+            args << QStringLiteral("--locale") << wineLocale;
+    }
+    if (!request.report.server.isEmpty()) {
+        args << QStringLiteral("--report") << request.report.server << QStringLiteral("--id")
+             << request.report.id;
+        if (request.sendOutput)
+            args << QStringLiteral("--output");
     }
     return args << QStringLiteral("--") << toolPath << request.arguments;
 }
+
+#ifndef Q_OS_WIN
+// Windows-1252, the code page Wine takes outside the locales below, lacks
+// most Polish letters: a path that holds one reaches an ANSI program with
+// the nearest Latin letter in its place, and names no file.
+bool beyondWindows1252(const QString &text)
+{
+    static const QString extras = QStringLiteral("€‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ");
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        return (c.unicode() >= 0x80 && c.unicode() < 0xA0) || (c.unicode() > 0xFF && !extras.contains(c));
+    });
+}
+
+// The first generated locale whose Windows code page is 1250.
+QString findWineLocale()
+{
+    for (const char *name : {"pl_PL.UTF-8", "pl_PL.utf8", "cs_CZ.UTF-8", "sk_SK.UTF-8", "hu_HU.UTF-8",
+                             "sl_SI.UTF-8", "hr_HR.UTF-8"}) {
+        if (const locale_t found = newlocale(LC_ALL_MASK, name, locale_t(nullptr))) {
+            freelocale(found);
+            return QString::fromLatin1(name);
+        }
+    }
+    return {};
+}
+#endif
 
 } // namespace
 
@@ -52,9 +94,11 @@ ToolHost findToolHost()
     host.wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
     // Debian's `wine` runs 32-bit programs through the loader that
     // wine32:i386 puts beside the 64-bit one.
-    if (!host.wine.isEmpty())
+    if (!host.wine.isEmpty()) {
         host.wine32 =
             isExecutableFile(QFileInfo(host.wine).canonicalPath() + QStringLiteral("/../lib/wine/wine"));
+        host.wineLocale = findWineLocale();
+    }
 #endif
     return host;
 }
@@ -106,7 +150,7 @@ ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
         return cannot(noHelper);
     launch.outcome = ToolLaunch::Start;
     launch.program = helper;
-    launch.arguments = helperArguments(launch.toolPath, request, false);
+    launch.arguments = helperArguments(launch.toolPath, request, false, {});
     return launch;
 #else
     bool throughWine = false;
@@ -127,6 +171,14 @@ ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
     }
     if (!isExecutableFile(helper))
         return cannot(noHelper);
+    if (throughWine && host.wineLocale.isEmpty()) {
+        for (const qsizetype i : request.pathArguments) {
+            if (i < request.arguments.size() && beyondWindows1252(request.arguments.at(i)))
+                return cannot(QStringLiteral("ścieżka \"") + request.arguments.at(i) +
+                              QStringLiteral("\" ma litery, których Wine nie przekaże programowi Windows — "
+                                             "wygeneruj locale pl_PL.UTF-8 (sudo dpkg-reconfigure locales)"));
+        }
+    }
     if (host.terminal.isEmpty())
         return cannot(QStringLiteral("brak programu xterm — zainstaluj pakiet xterm"));
     // xterm's -e takes the words after it as the program and its arguments:
@@ -139,7 +191,7 @@ ToolLaunch planToolLaunch(const QString &appDir, const ToolRequest &request,
         launch.arguments << QStringLiteral("-iconic");
     launch.arguments << QStringLiteral("-fa") << QStringLiteral("Monospace") << QStringLiteral("-fs")
                      << QStringLiteral("10") << QStringLiteral("-e") << helper
-                     << helperArguments(launch.toolPath, request, throughWine);
+                     << helperArguments(launch.toolPath, request, throughWine, host.wineLocale);
     return launch;
 #endif
 }

@@ -25,6 +25,9 @@ struct ToolRequest {
     // Enter whatever the end; MinimizedNoFocus (Run): it starts minimised
     // and waits only when the tool failed.
     WindowState state = WindowState::NormalFocused;
+    // Where the helper tells how the tool ended; sendOutput: with what it printed.
+    ToolTicket report;
+    bool sendOutput = false;
 };
 
 // What this system offers for starting tools; findToolHost() looks it up.
@@ -32,6 +35,9 @@ struct ToolHost {
     QString terminal;    // xterm; empty when there is none
     QString wine;        // empty when Wine is not installed
     bool wine32 = false; // Wine can run 32-bit programs too (Debian: wine32:i386)
+    // A locale whose Windows code page is 1250, in which Wine hands an ANSI
+    // program Polish letters; empty when the system has none generated.
+    QString wineLocale;
 };
 ToolHost findToolHost();
 

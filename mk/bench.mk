@@ -1,6 +1,8 @@
 # make bench        - build, then print the benchmark tables (not part of make test):
 #                     the in-process figures (bench/kestobench), then the real window
-#                     beside SciTE (bench/realwindow), both under Xvfb
+#                     beside SciTE (bench/realwindow), then Run after a compile through
+#                     the tools' terminals (bench/toolrun), all under Xvfb
+# make bench-tools  - only the tools' table
 # make bench-window - only the real-window table
 # make bench-compare BASE=<commit> - Open of 50 MB and its peak memory, the
 #                     program at BASE against this tree's, in one run
@@ -14,8 +16,9 @@ BENCH_RUNS ?= 3
 BENCH_NICE ?=
 BENCH_XVFB = $(if $(BENCH_NICE),nice -n $(BENCH_NICE) )xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp"
 BENCH_WINDOW = $(BENCH_XVFB) ./$(BUILD)/bench/realwindow $(BUILD)/ide/kestoide --runs $(BENCH_RUNS)
+BENCH_TOOLS = $(BENCH_XVFB) ./$(BUILD)/bench/toolrun $(BUILD)/ide/kestoide --runs $$(( $(BENCH_RUNS) + 2 ))
 
-.PHONY: bench bench-window bench-deps bench-build bench-compare
+.PHONY: bench bench-window bench-tools bench-deps bench-build bench-compare
 
 # The benchmarks are left out of `make run` and `make test`.
 bench-build: configure
@@ -30,10 +33,15 @@ bench: bench-deps
 	@$(MAKE) --no-print-directory bench-build
 	$(BENCH_XVFB) ./$(BUILD)/bench/kestobench
 	$(BENCH_WINDOW)
+	$(BENCH_TOOLS)
 
 bench-window: bench-deps
 	@$(MAKE) --no-print-directory bench-build
 	$(BENCH_WINDOW)
+
+bench-tools: bench-deps
+	@$(MAKE) --no-print-directory bench-build
+	$(BENCH_TOOLS)
 
 bench-compare: bench-deps
 	@$(MAKE) --no-print-directory bench-build

@@ -6,7 +6,8 @@
 # make windows-test - the QtTest suites under Wine, through ctest
 # make windows-e2e  - the real kestoide.exe under Wine in Xvfb, driven by key
 #                     events; its tools' consoles under openbox; then the
-#                     installer: install, start, uninstall
+#                     installer with the options for a room: install,
+#                     start, uninstall
 #
 # Qt and QScintilla come from a prebuilt SDK (never built here): WIN_SDK_DIR
 # holds kesto-win64-sdk.tar.xz, checked against WIN_SDK_SHA256 and unpacked

@@ -49,3 +49,28 @@ bool ScriptedPlatform::startProcess(const QString &program, const QStringList &a
     started.append({program, arguments, state});
     return true;
 }
+
+kesto::ToolTicket ScriptedPlatform::watchTool(std::function<void(const kesto::ToolEnd &)> ended)
+{
+    if (startForReal)
+        return real.watchTool(std::move(ended));
+    // No name: the helper started with it tells nobody; the test does (endTool).
+    const kesto::ToolTicket ticket{QString(), QString::number(watched.size())};
+    watched.append({ticket, std::move(ended)});
+    return ticket;
+}
+
+void ScriptedPlatform::unwatchTool(const kesto::ToolTicket &ticket)
+{
+    if (startForReal)
+        return real.unwatchTool(ticket);
+    watched[ticket.id.toLongLong()].over = true;
+}
+
+void ScriptedPlatform::endTool(qsizetype n, const kesto::ToolEnd &end)
+{
+    WatchedTool &tool = watched[n];
+    Q_ASSERT(!tool.over);
+    tool.over = true;
+    tool.ended(end);
+}

@@ -10,6 +10,8 @@
 #include <QList>
 #include <QQueue>
 
+#include <functional>
+
 struct ShownBox {
     QString text;
     kesto::Buttons buttons;
@@ -22,6 +24,13 @@ struct ShownBox {
 struct ShownDialog {
     kesto::FileDialog::Action action;
     kesto::FileDialog settings; // the dialog's properties as they were when shown
+};
+
+// A start whose end the program waits to hear of.
+struct WatchedTool {
+    kesto::ToolTicket ticket;
+    std::function<void(const kesto::ToolEnd &)> ended;
+    bool over = false; // told, or its start failed
 };
 
 struct StartedProcess {
@@ -49,6 +58,13 @@ public:
     std::optional<QString> primarySelectionText() override { return primarySelection; }
     bool startProcess(const QString &program, const QStringList &arguments,
                       kesto::WindowState state) override;
+    // With startForReal the real platform listens, and the real helpers tell.
+    kesto::ToolTicket watchTool(std::function<void(const kesto::ToolEnd &)> ended) override;
+    void unwatchTool(const kesto::ToolTicket &ticket) override;
+    // Tells the program that the tool of the `n`th watched start (from 0)
+    // ended so, as its helper would.
+    void endTool(qsizetype n, const kesto::ToolEnd &end);
+    void showToolWindow(quint64 window) override { shownToolWindows.append(window); }
     void endProcess() override { ++processEnded; }
     QString programDir() override { return appDir; }
 
@@ -57,6 +73,8 @@ public:
     QList<ShownBox> boxes;
     QList<ShownDialog> dialogs;
     QList<StartedProcess> started;
+    QList<WatchedTool> watched;
+    QList<quint64> shownToolWindows;
     int unexpectedBoxes = 0;
     int unexpectedDialogs = 0;
     int processEnded = 0;

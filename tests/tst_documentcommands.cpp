@@ -86,17 +86,18 @@ struct ChangedWindow {
             break;
         }
     }
-    // `shown` is the status line after a failed save, unless the window
-    // was to close: a refused close writes the settings and says so.
+    // `shown` is the status line after a failed save, also when the window
+    // was to close: a refused close writes the settings, and says so only
+    // when no save failed.
     void expectKept(Command c, const QString &shown = {})
     {
         QCOMPARE(f.platform.processEnded, 0);
         const bool closing = c == Command::Exit || c == Command::CloseButton;
         QCOMPARE(readAll(f.path(QStringLiteral("kestoide.ini"))), closing ? settings + "\r\n" : settings);
         expectDocument(w, QStringLiteral("edited\r\n"), untitled, true, true, true,
-                       closing           ? QStringLiteral("Zapisano ustawienia")
-                       : shown.isEmpty() ? status
-                                         : shown);
+                       !shown.isEmpty() ? shown
+                       : closing        ? QStringLiteral("Zapisano ustawienia")
+                                        : status);
     }
 };
 

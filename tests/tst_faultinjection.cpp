@@ -3,6 +3,7 @@
 // names no file system takes, files changed behind the program's back.
 // Whatever fails, every file stays as it was, byte for byte.
 
+#include "disk/fileio.h"
 #include "disk/statedir.h"
 #include "failurereason.h"
 #include "modzapisz.h"
@@ -292,6 +293,8 @@ class TestFaultInjection : public QObject {
     Q_OBJECT
 private slots:
     void refusedSaveLeavesEveryFileAsItWas();
+    void oldContentThatCannotBePutBackStaysInANamedBackup_data();
+    void oldContentThatCannotBePutBackStaysInANamedBackup();
     void saveAsksBeforeWritingOverAChangeMadeElsewhere();
     void knownFileFollowsSaveAsOnlyWhenItWrites();
     void failedSettingsWriteKeepsFileAndShowsOnStatusLine();
@@ -388,6 +391,49 @@ void TestFaultInjection::refusedSaveLeavesEveryFileAsItWas()
                          notMade.join(QStringLiteral(", "))));
 }
 
+void TestFaultInjection::oldContentThatCannotBePutBackStaysInANamedBackup_data()
+{
+    QTest::addColumn<int>("links");
+    QTest::newRow("in place: the rewrite and the putting back fail") << 2;
+#ifdef Q_OS_WIN
+    QTest::newRow("replace: the old file left under the backup's name") << 1;
+#endif
+}
+
+void TestFaultInjection::oldContentThatCannotBePutBackStaysInANamedBackup()
+{
+    QFETCH(int, links);
+    Scene scene;
+    QVERIFY(links == 1 || scene.secondName(scene.file));
+    const QFileInfo target(scene.file);
+    fileio::watchDurableSteps([&target](const fileio::DurableStep &step) {
+#ifdef Q_OS_WIN // as ReplaceFileW may leave it; then it cannot be moved back either
+        if (step.kind == fileio::DurableStep::Replace)
+            return !MoveFileW(
+                reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(step.to).utf16()),
+                reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(step.backup).utf16()));
+#endif
+        return QFileInfo(step.to.isEmpty() ? step.path : step.to) != target;
+    });
+    SourceEditor editor;
+    editor.setText(edited);
+    ScriptedPlatform platform;
+    const bool saved = modZapisz::SaveSourceFile(scene.file, editor, platform, nullptr);
+    fileio::watchDurableSteps({});
+    QVERIFY(!saved && platform.boxes.size() == 1);
+    const QString told = QStringLiteral("Nie można zapisać pliku, a jego poprzedniej treści nie udało się "
+                                        "przywrócić. Jest ona zachowana w pliku: ");
+    const QString backup = platform.boxes[0].text.mid(told.size());
+    QCOMPARE(platform.boxes[0].text, told + backup);
+    QVERIFY2(QFileInfo(backup).fileName().startsWith(u"old.asm.kestoide-backup-"), qPrintable(backup));
+    QCOMPARE(readAll(backup), oldBytes);
+    // No later save takes it for a stray file of its own.
+    QVERIFY(modZapisz::SaveSourceFile(scene.file, editor, platform, nullptr));
+    QCOMPARE(readAll(backup), oldBytes);
+    for (const QString &record : stateFiles()) // kept for the repair at the next start
+        QFile::remove(stateDirectory() + u'/' + record);
+}
+
 #ifdef Q_OS_UNIX
 void TestFaultInjection::fileItsUserMayNotWriteIsRefusedThoughRootCould()
 {
@@ -425,6 +471,8 @@ void TestFaultInjection::saveAsksBeforeWritingOverAChangeMadeElsewhere()
     QCOMPARE(f.platform.boxes.size(), 1);
     expectBox(f.platform.boxes[0], replaced, Buttons::OkCancel, Icon::Exclamation,
               QStringLiteral("KESTO IDE"));
+    // Enter keeps the other program's work.
+    QCOMPARE(f.platform.boxes[0].defaultButton, std::optional(Button::Cancel));
     QCOMPARE(readAll(path), theirs);
     expectTextKeptAndMarked(w, text, path);
 

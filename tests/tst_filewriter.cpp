@@ -7,7 +7,9 @@
 // `--save PATH BYTES SAVES [FILE-SIZE-LIMIT]`, which opens PATH in a real
 // window, puts a text of about BYTES in, prints "saving" and saves SAVES times.
 
+#include "disk/fileio.h"
 #include "disk/filewriter.h"
+#include "disk/recoverywriter.h"
 #include "disk/statedir.h"
 #include "modzapisz.h"
 #include "testsupport.h"
@@ -36,6 +38,7 @@
 #endif
 
 using namespace kesto;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -273,6 +276,8 @@ private slots:
     void longNamesSaveWithTemporaryAndBackupNamesInBounds();
     void changeMadeByAnotherProgramIsNeverTakenForTheSavesOwn_data();
     void changeMadeByAnotherProgramIsNeverTakenForTheSavesOwn();
+    void everyDurableWriteSyncsBeforeAndAfterItNames_data();
+    void everyDurableWriteSyncsBeforeAndAfterItNames();
     void replaceKilledAtAnyMomentLeavesOldOrNewWhole();
     void inPlaceKilledAtAnyMomentIsPutRightAtNextStart();
 #ifdef Q_OS_UNIX // the save is cut short by a limit of the process's file size
@@ -615,6 +620,60 @@ void TestFileWriter::changeMadeByAnotherProgramIsNeverTakenForTheSavesOwn()
 #endif
     // The next save asks exactly when the file is not what this one wrote.
     QCOMPARE(identityOf(path) == r.written, rival == 0);
+}
+
+void TestFileWriter::everyDurableWriteSyncsBeforeAndAfterItNames_data()
+{
+    // A source file with this many names (0: not there yet), or a recovery copy.
+    QTest::addColumn<int>("links");
+    QTest::addColumn<QString>("steps");
+#ifdef Q_OS_WIN // NTFS journals the names: each rename asks to be written through instead
+    QTest::newRow("save of a new file") << 0 << u"sync new|rename new -> target, written through"_s;
+    QTest::newRow("save over a file") << 1 << u"sync new|replace new -> target|sync target"_s;
+    QTest::newRow("save in place") << 2 << u"sync record|sync record|sync backup|sync record|sync target"_s;
+    QTest::newRow("recovery copy") << -1 << u"sync new|rename new -> target, written through"_s;
+#else
+    QTest::newRow("save of a new file") << 0 << u"sync new|rename new -> target|sync folder"_s;
+    QTest::newRow("save over a file") << 1 << u"sync new|rename new -> target|sync folder"_s;
+    QTest::newRow("save in place") << 2
+                                   << u"sync record|sync state folder|sync record|sync backup|sync folder|"
+                                      "sync record|sync target"_s;
+    QTest::newRow("recovery copy") << -1 << u"sync new|rename new -> target|sync folder"_s;
+#endif
+}
+
+void TestFileWriter::everyDurableWriteSyncsBeforeAndAfterItNames()
+{
+    QFETCH(int, links);
+    QTemporaryDir dir;
+    const QString target = dir.filePath(links < 0 ? u"0123456789abcdef.copy"_s : u"prog.asm"_s);
+    QVERIFY(links < 1 || writeFile(target, oldBytes));
+    QVERIFY(links < 2 || hardLink(target, dir.filePath(u"b.asm"_s)));
+    // Each step with the roles of its files; "new" is a temporary, or a file not named yet.
+    const auto role = [&target](const QString &path) {
+        const QFileInfo file(path);
+        return path.isEmpty() || file.fileName().contains(u"-tmp-") || path.endsWith(u".tmp") ? u"new"_s
+               : file == QFileInfo(target)                                                    ? u"target"_s
+               : file == QFileInfo(QFileInfo(target).path())                                  ? u"folder"_s
+               : file == QFileInfo(stateDirectory())   ? u"state folder"_s
+               : file.fileName().contains(u"-backup-") ? u"backup"_s
+                                                       : u"record"_s;
+    };
+    QStringList steps;
+    fileio::watchDurableSteps([&](const fileio::DurableStep &s) {
+        static const char *const verbs[] = {"sync ", "sync ", "rename ", "replace "};
+        steps << QLatin1String(verbs[s.kind]) + role(s.path) +
+                     (s.to.isEmpty() ? u""_s : u" -> "_s + role(s.to)) +
+                     (s.writeThrough ? u", written through"_s : u""_s);
+        return true;
+    });
+    const bool written = links < 0
+                             ? recovery::writeCopyFile(target, target + u".tmp"_s, recovery::Copy{})
+                             : writeFile(target, [](const ByteSink &sink) { return sink("new"); }).status ==
+                                   WriteStatus::Written;
+    fileio::watchDurableSteps({});
+    QVERIFY(written);
+    QTEST(steps.join(u'|'), "steps");
 }
 
 void TestFileWriter::replaceKilledAtAnyMomentLeavesOldOrNewWhole()

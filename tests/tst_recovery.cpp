@@ -22,6 +22,7 @@
 #endif
 
 using namespace kesto;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -62,13 +63,13 @@ QString crashWith(WindowFixture &f, const QString &text)
     return copy;
 }
 
-// A new run: its window, shown, starts its session.
-EditorWin &restart(WindowFixture &f)
+// A new run: its window, shown, starts its session (with `file` to open).
+EditorWin &restart(WindowFixture &f, const QString &file = {})
 {
     f.win.reset();
     f.platform.boxes.clear();
     EditorWin &w = f.open();
-    w.startSession(QString());
+    w.startSession(file);
     return w;
 }
 
@@ -204,7 +205,7 @@ void TestRecovery::leftoverIsOfferedOnceAndComesBackAsChangedDocument()
     const QString expectedQuestion = question(file, copy);
     f.win.reset();
     f.platform.answer(Button::Yes);
-    EditorWin &w = restart(f);
+    EditorWin &w = restart(f, file); // as a double-click on the file starts it
     QCOMPARE(f.platform.boxes.size(), 1);
     expectBox(f.platform.boxes[0], expectedQuestion, Buttons::YesNoCancel, Icon::Exclamation,
               QStringLiteral("KESTO IDE"));
@@ -231,6 +232,14 @@ void TestRecovery::untitledTextComesBackUntitled()
     WindowFixture f;
     const QString copy = crashWith(f, special);
     const QString expectedQuestion = question(QStringLiteral("noname.asm"), copy);
+    // A file named at start, there or not yet, asks before it takes the text's place.
+    QVERIFY(writeFile(f.path(u"other.asm"_s), "NOP\r\n"));
+    for (const QString &named : {u"other.asm"_s, u"nowy.asm"_s}) {
+        f.platform.answer(Button::Yes);
+        f.platform.answer(Button::Cancel);
+        QCOMPARE(restart(f, f.path(named)).txtEdit->text(), special);
+        QCOMPARE(f.platform.boxes.size(), 2);
+    }
     f.platform.answer(Button::Yes);
     EditorWin &w = restart(f);
     QCOMPARE(f.platform.boxes.size(), 1);
@@ -255,30 +264,36 @@ void TestRecovery::untitledTextComesBackUntitled()
 void TestRecovery::mostRecentLeftoverFirstAndNoDeletesIt()
 {
     WindowFixture f;
+    setModified(crashWith(f, QStringLiteral("oldest")), QDateTime::currentDateTime().addSecs(-7200));
     const QString older = crashWith(f, QStringLiteral("older"));
     setModified(older, QDateTime::currentDateTime().addSecs(-3600));
     const QString newer = crashWith(f, QStringLiteral("newer"));
 
-    // One question per start, the newest first; No deletes it.
+    // Every copy in one start, the newest first; No deletes it and asks
+    // about the next, Cancel leaves that one and the rest for later.
     const QString newerQuestion = question(QStringLiteral("noname.asm"), newer);
     f.platform.answer(Button::No);
+    f.platform.answer(Button::Cancel);
     EditorWin &first = restart(f);
-    QCOMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(f.platform.boxes.size(), 2);
     QCOMPARE(f.platform.boxes[0].text, newerQuestion);
     QCOMPARE(first.txtEdit->text(), QString());
     QCOMPARE(first.windowTitle(), QStringLiteral("KESTO IDE [noname.asm]"));
     QVERIFY(!first.doc.docChanged);
     first.recoveryKeeper.waitIdle();
-    QCOMPARE(entries(f, QStringLiteral("*.copy")), QStringList{QFileInfo(older).fileName()});
+    QCOMPARE(entries(f, QStringLiteral("*.copy")).size(), 2);
 
     f.platform.answer(Button::Yes);
     EditorWin &second = restart(f);
     QCOMPARE(f.platform.boxes.size(), 1);
     QCOMPARE(second.txtEdit->text(), QStringLiteral("older"));
 
+    // The one left waits for the next start.
     EditorWin third(f.platform);
+    f.platform.answer(Button::Yes);
     third.startSession(QString());
-    QCOMPARE(f.platform.boxes.size(), 1);
+    QCOMPARE(f.platform.boxes.size(), 2);
+    QCOMPARE(third.txtEdit->text(), QStringLiteral("oldest"));
 }
 
 void TestRecovery::cancelKeepsTheCopyUntouchedForTheNextStart()
@@ -468,16 +483,16 @@ void TestRecovery::damagedLeftoversAreSetAsideWithOneBoxEach()
 
     const QString told = QStringLiteral("Kopia niezapisanego tekstu z przerwanej pracy programu jest "
                                         "uszkodzona i nie może być odtworzona.\r\nOdłożono ją jako: ");
-    for (int start = 1; start <= damaged; ++start) {
+    for (int start = 1; start <= damaged; ++start)
         f.platform.answer(Button::Ok);
-        EditorWin &w = restart(f);
-        QCOMPARE(f.platform.boxes.size(), 1);
+    EditorWin &w = restart(f); // all in one start
+    QCOMPARE(f.platform.boxes.size(), damaged);
+    for (const ShownBox &box : f.platform.boxes) {
         // Told where it was set aside.
-        const QString aside = f.platform.boxes[0].text.mid(told.size());
+        const QString aside = box.text.mid(told.size());
         QVERIFY2(aside.startsWith(folder + u'/') && aside.endsWith(u".damaged") && QFileInfo::exists(aside),
                  qPrintable(aside));
-        expectBox(f.platform.boxes[0], told + aside, Buttons::Ok, Icon::Exclamation,
-                  QStringLiteral("KESTOIDE"));
+        expectBox(box, told + aside, Buttons::Ok, Icon::Exclamation, QStringLiteral("KESTOIDE"));
         QCOMPARE(w.windowTitle(), QStringLiteral("KESTO IDE [noname.asm]"));
         QCOMPARE(w.txtEdit->text(), QString());
         QVERIFY(!w.doc.docChanged);

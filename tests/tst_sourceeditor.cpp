@@ -111,9 +111,11 @@ void TestSourceEditor::keysEditOnlyAsInPlainTextBox_data()
     row("Shift+Up, Shift+Tab", QStringLiteral("aXd\r\nef"));
     row("Shift+Tab", untouched);
     row("Ctrl+Tab", untouched);
-    // Alt+Backspace undoes, as in the plain text box; with nothing to undo
-    // (the text was loaded), it does nothing.
+    // Alt+Backspace undoes, as in the plain text box, and pressed again puts
+    // back what it took; with nothing to undo (the text was loaded), it does nothing.
     row("Del, Alt+Backspace", QStringLiteral("ab\r\ncdX\r\nef"));
+    row("Del, Alt+Backspace, Alt+Backspace", QStringLiteral("ab\r\ncX\r\nef"));
+    row("Del, Alt+Backspace, Alt+Backspace, Alt+Backspace", QStringLiteral("ab\r\ncdX\r\nef"));
     row("Alt+Backspace", untouched);
     // The control's own keys that are gone: each leaves text and caret alone.
     for (const char *keys : {"Ctrl+D",
@@ -299,6 +301,9 @@ void TestSourceEditor::changeSignalIsSynchronousForEveryChange()
     e.undo(); // the control's own paths report too
     QCOMPARE(changes, 5);
     QCOMPARE(e.text(), QStringLiteral("abcde"));
+    e.undo(); // and what undo took comes back
+    QCOMPARE(changes, 6);
+    QCOMPARE(e.text(), QStringLiteral("abcd"));
 }
 
 void TestSourceEditor::keyReleaseSignalForEveryKey()
@@ -432,7 +437,7 @@ void TestSourceEditor::replacedTextIsNoUndoStepNorStyledButEditsAfterItUndo()
     e.undo();
     QCOMPARE(e.text(), QStringLiteral("nowy\r\n"));
     QCOMPARE(e.length(), 6);
-    QVERIFY(!e.isUndoAvailable());
+    QVERIFY(!e.isUndoAvailable() && e.canUndo()); // the right-click menu's Cofnij stays on
 }
 
 // The window takes no input while a file loads: a key pressed meanwhile

@@ -73,6 +73,9 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters_data()
     QTest::newRow("UTF-8") << QStringLiteral("źródło\r\n").toUtf8() << QStringLiteral("źródło\r\n") << true;
     QTest::newRow("UTF-8, its mark dropped")
         << QByteArray("\xEF\xBB\xBFmov") << QStringLiteral("mov") << true;
+    // Overlong forms of "a" and NUL: no UTF-8, read byte by byte.
+    QTest::newRow("lead byte C1") << QByteArray("\xC1\xA1") << QStringLiteral("Áˇ") << false;
+    QTest::newRow("lead byte C0") << QByteArray("\xC0\x80") << QStringLiteral("Ŕ€") << false;
     QTest::newRow("one 10 MB line") << QByteArray(10'000'000, 'x') + "\r\n"
                                     << QString(10'000'000, u'x') + "\r\n"
                                     << false;

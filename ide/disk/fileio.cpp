@@ -7,6 +7,7 @@
 #include <QSysInfo>
 
 #include <algorithm>
+#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -27,7 +28,43 @@ namespace {
 constexpr qint64 writebackMinimum = qint64(512) << 10;
 // Small enough that an abandoned write stops soon.
 constexpr std::size_t writeChunk = std::size_t(4) << 20;
+
+std::mutex watchMutex;
+StepWatch stepWatch;
+
+// True when the step may be taken; else the error of a refused step is set.
+bool mayTake(DurableStep::Kind kind, const QString &path, const QString &to = {}, const QString &backup = {},
+             bool writeThrough = false)
+{
+    StepWatch watch;
+    {
+        const std::lock_guard lock(watchMutex);
+        if (!stepWatch)
+            return true;
+        watch = stepWatch;
+    }
+    DurableStep step;
+    step.kind = kind;
+    step.path = path;
+    step.to = to;
+    step.backup = backup;
+    step.writeThrough = writeThrough;
+    if (watch(step))
+        return true;
+#ifdef Q_OS_WIN
+    SetLastError(ERROR_WRITE_FAULT);
+#else
+    errno = EIO;
+#endif
+    return false;
+}
 } // namespace
+
+void watchDurableSteps(StepWatch watch)
+{
+    const std::lock_guard lock(watchMutex);
+    stepWatch = std::move(watch);
+}
 
 QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
@@ -70,6 +107,11 @@ QString uniqueSuffix()
     for (qsizetype i = 0; i < uniqueSuffixLength; ++i)
         suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(36)]);
     return suffix;
+}
+
+QString backupName(const QString &folder, const QString &name)
+{
+    return folder + u'/' + nameStem(name) + QStringLiteral(".kestoide-backup-") + uniqueSuffix();
 }
 
 QString randomId()
@@ -141,9 +183,9 @@ void startWriteback([[maybe_unused]] int fd, [[maybe_unused]] qint64 offset, [[m
 #endif
 }
 
-bool syncFile(QFileDevice &file)
+bool syncFile(QFileDevice &file, const QString &name)
 {
-    if (!file.flush())
+    if (!file.flush() || !mayTake(DurableStep::SyncFile, name.isEmpty() ? file.fileName() : name))
         return false;
 #ifdef Q_OS_WIN
     return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())));
@@ -160,7 +202,7 @@ bool syncFolder([[maybe_unused]] const QString &folder)
     // nothing more can be done there.
     if (fd < 0)
         return errno == EACCES;
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    const bool synced = syncFolderDescriptor(fd, folder);
     ::close(fd);
     return synced;
 #else
@@ -168,6 +210,64 @@ bool syncFolder([[maybe_unused]] const QString &folder)
     return true;
 #endif
 }
+
+bool renameFile(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return moveFile(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#else
+    return mayTake(DurableStep::Rename, from, to) &&
+           ::rename(native(from).constData(), native(to).constData()) == 0;
+#endif
+}
+
+#ifdef Q_OS_UNIX
+bool syncDescriptor(int fd, const QString &name)
+{
+    return mayTake(DurableStep::SyncFile, name) && ::fsync(fd) == 0;
+}
+
+bool syncFolderDescriptor(int folderFd, const QString &folder)
+{
+    return mayTake(DurableStep::SyncFolder, folder) && (::fsync(folderFd) == 0 || errno == EINVAL);
+}
+
+bool renameIn(int folderFd, const QString &folder, const QByteArray &from, const QByteArray &to)
+{
+    return mayTake(DurableStep::Rename, folder + u'/' + QFile::decodeName(from),
+                   folder + u'/' + QFile::decodeName(to)) &&
+           ::renameat(folderFd, from.constData(), folderFd, to.constData()) == 0;
+}
+#endif
+
+#ifdef Q_OS_WIN
+bool moveFile(const QString &from, const QString &to, unsigned long flags)
+{
+    return mayTake(DurableStep::Rename, from, to, {}, (flags & MOVEFILE_WRITE_THROUGH) != 0) &&
+           MoveFileExW(longPath(from).c_str(), longPath(to).c_str(), flags);
+}
+
+bool replaceFile(const QString &target, const QString &replacement, const QString &backup)
+{
+    return mayTake(DurableStep::Replace, replacement, target, backup) &&
+           ReplaceFileW(longPath(target).c_str(), longPath(replacement).c_str(), longPath(backup).c_str(),
+                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+}
+
+bool syncPath(const QString &path)
+{
+    if (!mayTake(DurableStep::SyncFile, path))
+        return false;
+    const HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(h);
+    CloseHandle(h);
+    return flushed;
+}
+#endif
 
 bool lockFile(QFile &file)
 {

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,10 @@ QString nameStem(const QString &name);
 // Random letters and digits, for names beside the user's files that must not clash.
 inline constexpr qsizetype uniqueSuffixLength = 8;
 QString uniqueSuffix();
+// A fresh name in `folder` for a backup of the file `name`: one that no
+// clean-up of stray files ever takes for its own, so that it stays until
+// whoever made it, or the user told of it, removes it.
+QString backupName(const QString &folder, const QString &name);
 // Sixteen hex digits from the system's random source: a running instance's id.
 QString randomId();
 
@@ -54,6 +59,27 @@ struct Descriptor {
 bool writeAll(int fd, std::string_view bytes, const std::atomic<bool> *abandoned = nullptr);
 #endif
 
+// The steps that make a write durable: the content of a file synced, the
+// names in a folder synced, a file renamed over another, a file replaced.
+// Every durable write takes them through the functions below, and only
+// there, so that their order can be watched.
+struct DurableStep {
+    enum Kind { SyncFile, SyncFolder, Rename, Replace };
+    Kind kind = SyncFile;
+    // SyncFile: the file (empty while it has no name); SyncFolder: the
+    // folder; Rename, Replace: the file that takes another's name.
+    QString path;
+    QString to;     // Rename, Replace: the name it takes
+    QString backup; // Replace: where the file that had that name goes
+    // Windows: the rename asks to reach the disk before it returns.
+    bool writeThrough = false;
+};
+// For the tests only: `watch` is shown each step before it is taken, on the
+// thread that takes it; when it returns false, the step fails as if the
+// system had refused it (an I/O error). An empty one watches nothing.
+using StepWatch = std::function<bool(const DurableStep &)>;
+void watchDurableSteps(StepWatch watch);
+
 // Opens an existing regular file for reading and writing, never blocking on
 // a FIFO or a device put in its place.
 bool openExisting(QFile &file, const QString &path);
@@ -62,11 +88,34 @@ bool writeOut(QFileDevice &file, std::string_view bytes);
 // Starts sending what was just written to the disk, so that the sync at the
 // end has little left to wait for (Linux; elsewhere nothing).
 void startWriteback(int fd, qint64 offset, qint64 size);
-// Makes the file's content and size durable.
-bool syncFile(QFileDevice &file);
+// Makes the file's content and size durable. `name` tells a watcher which
+// file it is where the file keeps no name of its own (openExisting() opens it
+// by descriptor).
+bool syncFile(QFileDevice &file, const QString &name = {});
 // Makes the names in a folder durable. A file system that cannot sync a
 // folder (EINVAL on some network and FUSE mounts) counts as done.
 bool syncFolder(const QString &folder);
+// Gives the file `from` the name `to`, in place of any file that had it,
+// durable once it returns on Windows (on Unix, once its folder is synced).
+bool renameFile(const QString &from, const QString &to);
+#ifdef Q_OS_UNIX
+// The same for a file open on `fd` and a folder open on `folderFd`, whose
+// name is `name` or `folder`: that name only tells a watcher which it is.
+bool syncDescriptor(int fd, const QString &name);
+bool syncFolderDescriptor(int folderFd, const QString &folder);
+// Renames `from` to `to`, both in the folder open on `folderFd`.
+bool renameIn(int folderFd, const QString &folder, const QByteArray &from, const QByteArray &to);
+#endif
+#ifdef Q_OS_WIN
+// MoveFileExW with these flags.
+bool moveFile(const QString &from, const QString &to, unsigned long flags);
+// ReplaceFileW: `replacement` takes the name of `target`, with its
+// attributes, ACL and streams; the old file goes to `backup` first.
+bool replaceFile(const QString &target, const QString &replacement, const QString &backup);
+// Makes the content of the file at `path` durable (ReplaceFileW has no
+// write-through of its own).
+bool syncPath(const QString &path);
+#endif
 // An exclusive lock on the open file, without waiting for it.
 bool lockFile(QFile &file);
 

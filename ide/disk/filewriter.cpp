@@ -276,7 +276,9 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
     const FileIdentity atLastByte = identityOfDescriptor(temp.fd);
     if (options.afterLastByte)
         options.afterLastByte();
-    if (::fsync(temp.fd) != 0)
+    const QString folderPath = QFile::decodeName(folderOf(t.path));
+    if (!syncDescriptor(temp.fd,
+                        temp.name.isEmpty() ? QString() : folderPath + u'/' + QFile::decodeName(temp.name)))
         return Replace::Failed;
     // An unnamed file gets its name only now: killed before this, the save
     // leaves nothing behind.
@@ -288,13 +290,13 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
         else if (errno != EEXIST)
             return Replace::Failed;
     }
-    if (temp.name.isEmpty() || ::renameat(folder.fd, temp.name.constData(), folder.fd, name.constData()) != 0)
+    if (temp.name.isEmpty() || !renameIn(folder.fd, folderPath, temp.name, name))
         return Replace::Failed;
     temp.placed = true;
     result.written = identityOfPlaced(atLastByte, identityOfDescriptor(temp.fd));
     // Until the folder is synced, a power cut could bring back the old file,
     // or lose both, after Save has returned.
-    if (::fsync(folder.fd) != 0 && errno != EINVAL)
+    if (!syncFolderDescriptor(folder.fd, folderPath))
         return Replace::Failed;
     return Replace::Done;
 }
@@ -366,10 +368,9 @@ Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &s
     if (!syncFile(temp))
         return Replace::Failed;
     temp.close();
-    const std::wstring from = wide(temp.fileName());
     const std::wstring to = wide(target);
     if (!existed) {
-        if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+        if (!moveFile(temp.fileName(), target, MOVEFILE_WRITE_THROUGH))
             return Replace::Failed;
         discard.dismiss();
         result.written = identityOfPlaced(atLastByte, identityOf(target));
@@ -382,15 +383,18 @@ Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &s
     // the in-place rewrite (which keeps all of that by touching only the
     // content) takes over: a file the user may write but not delete or
     // replace, one held open by another program without leave to rename it.
-    const std::wstring backup = wide(prefix + uniqueSuffix());
-    if (!ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                      nullptr)) {
-        if (!exists(to) && exists(backup))
-            MoveFileExW(backup.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+    // The backup's name is no temporary's: should it have to stay, no later
+    // save takes it for a stray file of its own.
+    const QString backup = backupName(info.path(), info.fileName());
+    if (!fileio::replaceFile(target, temp.fileName(), backup)) {
+        if (!exists(to) && exists(wide(backup)) && !moveFile(backup, target, MOVEFILE_WRITE_THROUGH)) {
+            result.backupKept = QDir::toNativeSeparators(backup);
+            return Replace::Failed;
+        }
         return exists(to) ? Replace::NotPossible : Replace::Failed;
     }
     discard.dismiss();
-    DeleteFileW(backup.c_str());
+    DeleteFileW(wide(backup).c_str());
     // Attributes that did not come along are set again (Wine's ReplaceFileW
     // leaves them behind); the archive bit stays as the write left it.
     constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -402,14 +406,7 @@ Replace replaceFile(const QString &target, DWORD attributes, const ByteSource &s
         SetFileAttributesW(to.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
     }
     result.written = identityOfPlaced(atLastByte, identityOf(target));
-    // ReplaceFileW has no write-through of its own.
-    const HANDLE h =
-        CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    const bool flushed = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
-    if (h != INVALID_HANDLE_VALUE)
-        CloseHandle(h);
-    return flushed ? Replace::Done : Replace::Failed;
+    return syncPath(target) ? Replace::Done : Replace::Failed;
 }
 
 WriteResult writeFileHere(const QString &path, const ByteSource &source, const WriteOptions &options)

@@ -14,8 +14,6 @@ using namespace fileio;
 
 namespace {
 
-const QString backupMark = QStringLiteral(".kestoide-backup-");
-
 FileIdentity identityOfOpen(const QFile &file)
 {
     const FileIdentity id = identityOfDescriptor(file.handle());
@@ -28,13 +26,12 @@ FileIdentity identityOfOpen(const QFile &file)
 bool makeBackup(SaveRecord &record, const QString &path, const QString &stateDir, QFile &backup)
 {
     const QFileInfo info(path);
-    const QString name = nameStem(info.fileName()) + backupMark;
     QStringList folders;
     if (QFileInfo(info.path()).isWritable())
         folders << info.path();
     folders << stateDir;
     for (const QString &folder : folders) {
-        backup.setFileName(folder + u'/' + name + uniqueSuffix());
+        backup.setFileName(backupName(folder, info.fileName()));
         if (!record.nameBackup(backup.fileName()))
             return false;
         if (backup.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered,
@@ -97,7 +94,7 @@ WriteResult rewriteInPlace(QFile &target, const QString &path, const ByteSource 
         result.written = identityOfOpen(target);
         if (options.afterLastByte)
             options.afterLastByte();
-        rewritten = syncFile(target);
+        rewritten = syncFile(target, path);
     }
     if (rewritten) {
         result.status = WriteStatus::Written;
@@ -105,7 +102,7 @@ WriteResult rewriteInPlace(QFile &target, const QString &path, const ByteSource 
         return result;
     }
     result.written = {};
-    const bool restored = putBack(backup, target);
+    const bool restored = putBack(backup, target, path);
     mode.restore();
     if (restored) {
         backup.remove();

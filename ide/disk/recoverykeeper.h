@@ -51,7 +51,8 @@ public:
     // is written afterwards. True when the copy is on disk.
     bool writeLast(const recovery::Copy &copy);
 
-    // Makes the most recent left-over copy this instance's own.
+    // Makes the most recent left-over copy this instance's own; false when
+    // there is none, or this instance's own copy is still there.
     bool claimLeftover();
     // Moves this instance's copy where it is never offered again; its new
     // name, or empty.
@@ -60,7 +61,7 @@ public:
     // it again; what this run writes from now on goes elsewhere.
     bool giveBack();
     QString copyPath() const;
-    // Returns once the copies handed over are written (tests and the bench).
+    // Returns once the copies handed over are written, or removed.
     void waitIdle();
 
 private:

@@ -171,7 +171,8 @@ bool Store::claimLeftover()
 
 QString Store::setAside()
 {
-    QString aside = m_folder + u'/' + m_id + QStringLiteral(".damaged");
+    // A name of its own: one start may set several aside.
+    QString aside = m_folder + u'/' + randomId() + QStringLiteral(".damaged");
     if (::rename(native(copyPath()).constData(), native(aside).constData()) != 0)
         return {};
     return aside;
@@ -262,7 +263,7 @@ bool Store::claimLeftover()
 
 QString Store::setAside()
 {
-    QString aside = m_folder + u'/' + m_id + QStringLiteral(".damaged");
+    QString aside = m_folder + u'/' + randomId() + QStringLiteral(".damaged");
     return QFile::rename(copyPath(), aside) ? aside : QString();
 }
 

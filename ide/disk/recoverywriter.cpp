@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <chrono>
@@ -208,42 +207,41 @@ void Writer::makeSpare(std::unique_lock<std::mutex> &lock)
     m_idle.notify_all();
 }
 
-bool writeCopyFile(const QString &copyPath, [[maybe_unused]] const QString &tempPath, const Copy &copy,
+bool writeCopyFile(const QString &copyPath, const QString &tempPath, const Copy &copy,
                    const std::atomic<bool> *abandoned)
 {
     const auto givenUp = [abandoned] { return abandoned && abandoned->load(); };
     const std::string head = encodeHead(copy, copy.text);
+    // Written beside the copy, synced, then renamed over it: a crash leaves
+    // the old copy or the new one.
 #ifdef Q_OS_UNIX
-    // Written beside the copy, synced, then renamed over it.
     const QByteArray temp = native(tempPath);
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
     bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, head, abandoned) &&
-              writeAll(fd, copy.text, abandoned) && ::fsync(fd) == 0;
+              writeAll(fd, copy.text, abandoned) && syncDescriptor(fd, tempPath);
     ok = ::close(fd) == 0 && ok;
-    if (ok && !givenUp() && ::rename(temp.constData(), native(copyPath).constData()) == 0) {
-        syncFolder(QFileInfo(copyPath).path());
-        return true;
-    }
-    ::unlink(temp.constData());
-    return false;
 #else
-    // QSaveFile writes beside the copy, and its commit flushes the new file
-    // to the disk before it takes the old one's place.
-    QSaveFile file(copyPath);
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
-        return false;
+    QFile file(tempPath);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) &&
+              file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     for (std::string_view part : {std::string_view(head), std::string_view(copy.text)}) {
-        while (!part.empty() && !givenUp()) {
+        while (ok && !part.empty() && !givenUp()) {
             const std::size_t n = std::min(part.size(), writeChunk);
-            if (file.write(part.data(), static_cast<qint64>(n)) != static_cast<qint64>(n))
-                return false;
+            ok = file.write(part.data(), static_cast<qint64>(n)) == static_cast<qint64>(n);
             part.remove_prefix(n);
         }
     }
-    return !givenUp() && file.commit();
+    ok = ok && !givenUp() && syncFile(file);
+    file.close();
 #endif
+    if (ok && !givenUp() && renameFile(tempPath, copyPath)) {
+        syncFolder(QFileInfo(copyPath).path());
+        return true;
+    }
+    QFile::remove(tempPath);
+    return false;
 }
 
 void Writer::removeCopy()

@@ -103,10 +103,10 @@ bool readWhole(QFileDevice &from, ContentHashes &hashes, QFileDevice *to)
     }
 }
 
-bool putBack(QFile &backup, QFile &target)
+bool putBack(QFile &backup, QFile &target, const QString &path)
 {
     ContentHashes unused;
-    return target.resize(0) && target.seek(0) && readWhole(backup, unused, &target) && syncFile(target);
+    return target.resize(0) && target.seek(0) && readWhole(backup, unused, &target) && syncFile(target, path);
 }
 
 SaveRecord::~SaveRecord()
@@ -274,7 +274,7 @@ Repair repairOne(const Record &r)
                 tell(QStringLiteral("Zapis pliku %1 został przerwany, a kopii jego poprzedniej treści (%2) "
                                     "nie udało się odczytać. Plik pozostał bez zmian."))};
     const KeptMode mode(target);
-    const bool restored = putBack(backup, target);
+    const bool restored = putBack(backup, target, r.target);
     mode.restore();
     if (!restored)
         return notRestored;

@@ -48,8 +48,8 @@ private:
 
 // Reads `from` from its start to its end into `hashes` and, when given, `to`.
 bool readWhole(QFileDevice &from, ContentHashes &hashes, QFileDevice *to = nullptr);
-// Gives `target` the content of `backup` again, synced.
-bool putBack(QFile &backup, QFile &target);
+// Gives `target`, the file at `path`, the content of `backup` again, synced.
+bool putBack(QFile &backup, QFile &target, const QString &path);
 
 // The record of one running save. It stays locked while the save runs, so
 // that another instance's repair leaves it alone; unless kept, it goes when

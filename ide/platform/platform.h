@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -36,6 +37,25 @@ struct FileDialog {
 // the focus, the run tool minimised behind the editor.
 enum class WindowState { NormalFocused, MinimizedNoFocus };
 
+// How a tool the program started ended, as the helper that ran it told.
+struct ToolEnd {
+    // Unknown: the helper went without telling (killed, its window closed)
+    // or never came.
+    enum Kind { Exited, Interrupted, NotStarted, Unknown } kind = Unknown;
+    qint64 code = 0;    // Exited: the tool's exit code
+    QString detail;     // Interrupted: by what; NotStarted: why
+    QString printed;    // what the tool printed, when it was asked for
+    quint64 window = 0; // the helper's window (showToolWindow), 0 when not known
+};
+
+// Where a helper is to tell how its tool ended (runner/report.h): a name for
+// its command line, and the id of this start. An empty name: the program
+// cannot listen, and the tool's end will be unknown.
+struct ToolTicket {
+    QString server;
+    QString id;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -62,6 +82,16 @@ public:
     // Starts `program` with `arguments` as a detached process, each argument
     // passed as it is (no shell). Returns false when it could not be started.
     virtual bool startProcess(const QString &program, const QStringList &arguments, WindowState state) = 0;
+
+    // Prepares to learn how a tool about to be started ends: `ended` is
+    // called once, later, from the event loop, with what its helper told
+    // (or Unknown when the helper went without a word, or never came).
+    virtual ToolTicket watchTool(std::function<void(const ToolEnd &)> ended) = 0;
+    // The start of the tool `ticket` was for failed: no end will come.
+    virtual void unwatchTool(const ToolTicket &ticket) = 0;
+    // Shows a tool's window (ToolEnd::window), which started minimised,
+    // without taking the focus from the editor.
+    virtual void showToolWindow(quint64 window) = 0;
 
     // Ends the process at once; nothing of the program runs afterwards.
     // (The scripted test platform records the call and returns.)

@@ -225,7 +225,19 @@ bool QtPlatform::startProcess(const QString &program, const QStringList &argumen
     return process.startDetached();
 }
 
-void QtPlatform::endProcess() { std::_Exit(0); }
+ToolTicket QtPlatform::watchTool(std::function<void(const ToolEnd &)> ended)
+{
+    return m_toolWatch.watch(std::move(ended));
+}
+
+void QtPlatform::unwatchTool(const ToolTicket &ticket) { m_toolWatch.unwatch(ticket.id); }
+
+void QtPlatform::endProcess()
+{
+    // No destructor runs past this point: the listening socket's name goes now.
+    m_toolWatch.close();
+    std::_Exit(0);
+}
 
 QString QtPlatform::programDir() { return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()); }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform.h"
+#include "toolwatch.h"
 
 namespace kesto {
 
@@ -16,8 +17,14 @@ public:
     QString clipboardText() override;
     std::optional<QString> primarySelectionText() override;
     bool startProcess(const QString &program, const QStringList &arguments, WindowState state) override;
+    ToolTicket watchTool(std::function<void(const ToolEnd &)> ended) override;
+    void unwatchTool(const ToolTicket &ticket) override;
+    void showToolWindow(quint64 window) override { showWindowQuietly(window); }
     [[noreturn]] void endProcess() override;
     QString programDir() override;
+
+private:
+    ToolWatch m_toolWatch;
 };
 
 // "Desc|pat|Desc|pat|" as Qt name filters. Patterns keep their Windows meaning:

@@ -100,6 +100,7 @@ void SourceEditor::onModified(int position, int type, int length)
 {
     if (m_replacing)
         return; // replaceText() counts the new text itself, in one pass
+    m_undone = m_undone && m_undoing;
     // Only the notifications sent before a change arrive (see the
     // constructor); the previous change is complete by then.
     if (type & SC_MOD_BEFOREINSERT)
@@ -119,9 +120,19 @@ void SourceEditor::signalChanges()
     }
 }
 
+bool SourceEditor::canUndo() const { return m_undone ? isRedoAvailable() : isUndoAvailable(); }
+
 void SourceEditor::undo()
 {
-    QsciScintilla::undo();
+    if (!canUndo())
+        return;
+    m_undoing = true;
+    if (m_undone)
+        QsciScintilla::redo();
+    else
+        QsciScintilla::undo();
+    m_undoing = false;
+    m_undone = !m_undone;
     signalChanges();
 }
 
@@ -248,6 +259,7 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     SendScintilla(SCI_SETXOFFSET, 0UL);
     m_positions.reset({units});
     m_unsignalled = false;
+    m_undone = false;
     m_replacing = false;
     emit changed();
     return true;
@@ -300,5 +312,11 @@ void SourceEditor::setSelText(const QString &text)
 }
 
 qsizetype SourceEditor::breaksBefore(qsizetype pos) const { return m_positions.breaksBefore(toByte(pos)); }
+
+qsizetype SourceEditor::lineStart(qsizetype line) const
+{
+    return toChar(
+        SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(std::max<qsizetype>(line - 1, 0))));
+}
 
 } // namespace kesto

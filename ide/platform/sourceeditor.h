@@ -77,6 +77,11 @@ public:
     // lone LF count one each, as the editor shows them.
     qsizetype breaksBefore(qsizetype pos) const;
     qsizetype breakCount() const { return breaksBefore(length()); }
+    // Where line `line` (1 for the first, as the editor shows them) starts.
+    qsizetype lineStart(qsizetype line) const;
+
+    // Whether undo() would change the text.
+    bool canUndo() const;
 
     // Keys the window handles itself (its menu shortcuts): they reach the
     // window's shortcuts even while the editor has the focus.
@@ -101,6 +106,9 @@ signals:
     void urlsDropped(const QList<QUrl> &urls);
 
 public slots:
+    // The one-step undo of a plain text box: the last change is undone, and
+    // undoing again puts back what the undo took, so that no run of undos
+    // loses text.
     void undo() override;
 
 protected:
@@ -146,6 +154,8 @@ private:
     QList<QKeySequence> m_windowShortcuts;
     bool m_replacing = false;           // whole-text replacement under way: one change signal at its end
     bool m_lfBreaks = false;            // Enter types LF (see lineBreak())
+    bool m_undoing = false;             // undo() under way
+    bool m_undone = false;              // the last change was an undo: the next one redoes it
     mutable bool m_unsignalled = false; // a counted change waits for changed()
     ControlBytes m_bytes{*this};
     // Kept up to date from the control's change notifications, so that no

@@ -166,7 +166,7 @@ void SourceEditor::contextMenuEvent(QContextMenuEvent *e)
 {
     const bool hasSelection = SendScintilla(SCI_GETSELECTIONEMPTY) == 0;
     QMenu menu(this);
-    menu.addAction(tr("&Cofnij"), this, &QsciScintilla::undo)->setEnabled(isUndoAvailable());
+    menu.addAction(tr("&Cofnij"), this, &SourceEditor::undo)->setEnabled(canUndo());
     menu.addSeparator();
     menu.addAction(tr("Wy&tnij"), this, &SourceEditor::cutRequested)->setEnabled(hasSelection);
     menu.addAction(tr("&Kopiuj"), this, &SourceEditor::copyRequested)->setEnabled(hasSelection);

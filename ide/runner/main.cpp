@@ -1,26 +1,22 @@
-// kestoide-run: runs one of the lab's tools, then tells how it ended (see runner.h).
+// kestoide-run: runs one of the lab's tools, tells the program how it ended,
+// then says so in its window (see runner.h).
 
+#include "report.h"
 #include "runner.h"
 
 #include <cstdio>
 
 namespace kesto::runner {
 
-namespace {
-// The one text every system prints; a failure to start or an interruption
-// ends with the same request.
-const std::string pressEnter = "Naciśnij Enter, aby zamknąć okno.";
-} // namespace
-
-std::string closingLine(const Outcome &o)
+std::string closingLines(const Outcome &o)
 {
+    std::string text;
     switch (o.kind) {
-    case Outcome::Exited:
-        return "Narzędzie zakończyło pracę z kodem " + std::to_string(o.code) + ". " + pressEnter;
-    case Outcome::Interrupted: return "Narzędzie zostało przerwane (" + o.detail + "). " + pressEnter;
-    case Outcome::NotStarted: break;
+    case Outcome::Exited: text = "Narzędzie zakończyło pracę z kodem " + std::to_string(o.code) + "."; break;
+    case Outcome::Interrupted: text = "Narzędzie zostało przerwane (" + o.detail + ")."; break;
+    case Outcome::NotStarted: text = "Nie można uruchomić narzędzia: " + o.detail + "."; break;
     }
-    return "Nie można uruchomić narzędzia: " + o.detail + ". " + pressEnter;
+    return text + "\nNaciśnij Enter, aby zamknąć okno.";
 }
 
 int exitStatus(const Outcome &o)
@@ -37,16 +33,22 @@ template <typename Char> int helperMain(int argc, Char **argv)
 {
     Request<Char> request;
     if (!parseRequest(argc, argv, request)) {
-        std::fputs("Użycie: kestoide-run (--always | --on-failure) [--title TYTUŁ] [--wine] [--path N]... -- "
-                   "NARZĘDZIE [ARGUMENT]...\n",
+        std::fputs("Użycie: kestoide-run (--always | --on-failure) [--title TYTUŁ] [--wine] [--path N]... "
+                   "[--locale NAZWA] [--report NAZWA --id ID [--output]] -- NARZĘDZIE [ARGUMENT]...\n",
                    stderr);
         return 2;
     }
-    const Outcome outcome = runTool(request);
+    ReportLink report(request.report);
+    if (!request.id.empty())
+        report.send(helloMessage(std::string(request.id.begin(), request.id.end()), ownWindow()));
+    std::string printed;
+    const Outcome outcome = runTool(request, request.sendOutput ? &printed : nullptr);
+    // The program learns of the end at once, not when Enter is pressed.
+    report.send(endMessage(outcome, printed));
     if (request.waitAlways || !succeeded(outcome)) {
         // Built by appending: GCC 12 at -O3 warns of a literal + string&& (bug 105329).
         std::string text(1, '\n');
-        text += closingLine(outcome);
+        text += closingLines(outcome);
         text += '\n';
         show(text);
         waitForEnter();

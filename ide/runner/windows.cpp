@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace kesto::runner {
 namespace {
 
@@ -90,9 +92,103 @@ std::string whyNot(DWORD error, const std::wstring &path)
     }
 }
 
+// The part of the console the tool writes into, read back once it has
+// ended: the text as the console shows it, whatever code page the tool
+// printed in. The buffer is made tall enough first, so that nothing the tool
+// printed scrolls out of it before it is read.
+class ConsoleCopy {
+public:
+    ConsoleCopy() : m_out(GetStdHandle(STD_OUTPUT_HANDLE))
+    {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        if (!GetConsoleScreenBufferInfo(m_out, &info))
+            return;
+        constexpr SHORT tall = 9999;
+        if (info.dwSize.Y < tall)
+            SetConsoleScreenBufferSize(m_out, COORD{info.dwSize.X, tall});
+        m_start = info.dwCursorPosition;
+        m_console = true;
+    }
+    std::string text() const
+    {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        if (!m_console || !GetConsoleScreenBufferInfo(m_out, &info))
+            return {};
+        std::wstring all, row(static_cast<std::size_t>(info.dwSize.X), L' ');
+        for (SHORT y = m_start.Y; y <= info.dwCursorPosition.Y; ++y) {
+            const SHORT from = y == m_start.Y ? m_start.X : SHORT(0);
+            const SHORT to = y == info.dwCursorPosition.Y ? info.dwCursorPosition.X : info.dwSize.X;
+            DWORD got = 0;
+            if (to <= from ||
+                !ReadConsoleOutputCharacterW(m_out, row.data(), DWORD(to - from), COORD{from, y}, &got))
+                got = 0;
+            std::wstring line = row.substr(0, got);
+            line.erase(line.find_last_not_of(L' ') + 1);
+            all += line;
+            if (y < info.dwCursorPosition.Y)
+                all += L'\n';
+            if (all.size() > printedLimit)
+                break;
+        }
+        std::string out = utf8(all);
+        return out.size() > printedLimit ? out.substr(0, printedLimit) : out;
+    }
+
+private:
+    HANDLE m_out;
+    COORD m_start{};
+    bool m_console = false;
+};
+
 } // namespace
 
-template <> Outcome runTool(const Request<wchar_t> &request)
+template <> ReportLink::ReportLink(const std::wstring &name)
+{
+    if (name.empty())
+        return;
+    // The program's pipe has an instance waiting for each next helper; one
+    // started at the same moment as another may find none free for a while.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const HANDLE pipe = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OVERLAPPED, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            m_handle = pipe;
+            return;
+        }
+        if (GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeW(name.c_str(), 250))
+            Sleep(50);
+    }
+}
+
+ReportLink::~ReportLink()
+{
+    if (m_handle)
+        CloseHandle(m_handle);
+}
+
+void ReportLink::send(const std::string &bytes)
+{
+    if (!m_handle)
+        return;
+    // A program that has gone, or stopped reading for seconds, is not told:
+    // the student's window matters more.
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    bool sent = WriteFile(m_handle, bytes.data(), DWORD(bytes.size()), &written, &overlapped) != 0;
+    if (!sent && GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(overlapped.hEvent, 5000) != WAIT_OBJECT_0)
+            CancelIo(m_handle);
+        sent = GetOverlappedResult(m_handle, &overlapped, &written, TRUE) && written == bytes.size();
+    }
+    CloseHandle(overlapped.hEvent);
+    if (!sent) {
+        CloseHandle(m_handle);
+        m_handle = nullptr;
+    }
+}
+
+template <> Outcome runTool(const Request<wchar_t> &request, std::string *printed)
 {
     Outcome outcome;
     if (!request.title.empty())
@@ -124,6 +220,7 @@ template <> Outcome runTool(const Request<wchar_t> &request)
         if (*handles[i] != nullptr && *handles[i] != INVALID_HANDLE_VALUE)
             SetHandleInformation(*handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     }
+    const ConsoleCopy copy;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(request.command.front().c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &process)) {
@@ -135,15 +232,20 @@ template <> Outcome runTool(const Request<wchar_t> &request)
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
-    outcome.code = code;
-    // An exception the tool did not handle ends it with its NTSTATUS code.
-    if (code >= 0xC0000000UL) {
+    if (printed)
+        *printed = copy.text();
+    // Only the system's exceptions (an access violation, say) have codes
+    // from 0xC0000000 to 0xCFFFFFFF; any other code is the tool's own int,
+    // -1 included.
+    if (code >= 0xC0000000UL && code <= 0xCFFFFFFFUL) {
         char hex[16];
         wsprintfA(hex, "%08lX", code);
         outcome.kind = Outcome::Interrupted;
+        outcome.code = code;
         outcome.detail = std::string("wyjątek 0x") + hex;
     } else {
         outcome.kind = Outcome::Exited;
+        outcome.code = static_cast<int>(code);
     }
     return outcome;
 }
@@ -160,6 +262,8 @@ void show(const std::string &text)
         WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 }
+
+unsigned long long ownWindow() { return reinterpret_cast<std::uintptr_t>(GetConsoleWindow()); }
 
 void waitForEnter()
 {

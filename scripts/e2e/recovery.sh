@@ -2,11 +2,14 @@
 # Nothing lost: the real program is killed with SIGKILL while its text is
 # unsaved (Polish letters, a lone CR and LF from a file another editor wrote,
 # characters beyond Windows-1250 pasted in), then started again. One question
-# comes up; Escape leaves the copy for the next start, which asks again; Yes
-# brings the text back byte for byte, read through Select all and Copy, not
-# through Save. Then, a moment after more typing, it is ended by SIGTERM, and
-# later its X server is killed under it a second after typing: each time the
-# next start gives the text back. Closing with No leaves no copy behind.
+# comes up; Escape leaves the copy for the next start, and that run, with text
+# of its own, is killed too; the next start asks about both, the newer first:
+# No deletes it, Yes brings the first text back byte for byte, read through
+# Select all and Copy, not through Save. Then, a moment after more typing, it
+# is ended by SIGTERM, and started again with its file named, as a double-click
+# does: one question, and the text stays. Later its X server is killed under
+# it a second after typing: each time the next start gives the text back.
+# Closing with No leaves no copy behind.
 #
 #   scripts/e2e/recovery.sh PROGRAM OUT_DIR
 set -euo pipefail
@@ -31,9 +34,9 @@ on_failure() {
 trap 'rc=$?; [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null; [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
       [[ $rc -eq 0 ]] && rm -rf "$T"' EXIT
 
-start_program() {
+start_program() { # [file]
     cd "$cwd"
-    XDG_STATE_HOME="$state" XDG_RUNTIME_DIR="$T/run" "$program" >>"$T/program.log" 2>&1 &
+    XDG_STATE_HOME="$state" XDG_RUNTIME_DIR="$T/run" "$program" "$@" >>"$T/program.log" 2>&1 &
     pid=$!
 }
 
@@ -85,21 +88,27 @@ key Escape
 wait_window_gone "$question"
 main=$(wait_window '^KESTO IDE \[')
 wait_caption "$main" "KESTO IDE [noname.asm]"
-# Exit, with nothing to ask about.
+# This run's own text gets a copy of its own, and this run a crash too.
 focus "$main"
-key alt+e
-wait_popup >/dev/null
-key Left k
-wait_exit "$pid" 0
+type_text "drugi"
+wait_caption "$main" "KESTO IDE [noname.asm] *"
+_two_copies() { [[ $(ls "$copies" | grep -c '\.copy$') -eq 2 ]]; }
+poll 6 _two_copies || fail "no second copy: $(ls -l "$copies")"
+kill -9 "$pid"
+wait "$pid" 2>/dev/null || true
 pid=""
-log "ok: Escape keeps the copy"
+log "ok: Escape keeps the copy; killed again"
 
-# --- and the start after it asks again -------------------------------------------
+# --- the start after it asks about both, the newer first --------------------------
 _clipboard_is() { [[ $(xclip -selection clipboard -o -t UTF8_STRING 2>/dev/null | hex_of /dev/stdin) == "$1" ]]; }
-# Starts the program, answers Yes to its one question and checks, through
-# Select all and Copy, that the editor holds these bytes.
-restore() { # caption hex [screenshot]
-    start_program
+# Starts the program (with a file named) and takes the text back.
+restore() { # caption hex [screenshot] [file]
+    start_program "${@:4}"
+    take_back "$@"
+}
+# Answers Yes to the program's one question left and checks, through Select
+# all and Copy, that the editor holds these bytes.
+take_back() { # caption hex [screenshot]
     local question
     question=$(wait_window '^KESTO IDE$')
     focus "$question"
@@ -131,7 +140,12 @@ exit_discarding() {
     pid=""
     expect_eq "files left in the program's folder" "$(ls -A "$copies")" ""
 }
-restore "KESTO IDE [$src] *" "$expected" recovery-3-restored
+start_program
+question=$(wait_window '^KESTO IDE$')
+focus "$question"
+key alt+n
+wait_window_gone "$question"
+take_back "KESTO IDE [$src] *" "$expected" recovery-3-restored
 
 # --- told to end (a logout, a shutdown, kill) a moment after typing ---------------
 key ctrl+End
@@ -143,7 +157,7 @@ kill -TERM "$pid"
 wait_exit "$pid" 143
 pid=""
 log "ended by SIGTERM"
-restore "KESTO IDE [$src] *" "$more"
+restore "KESTO IDE [$src] *" "$more" "" "$src"
 exit_discarding
 
 # --- the display goes away a second after typing ----------------------------------

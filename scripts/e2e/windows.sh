@@ -7,8 +7,9 @@
 # helper kestoide-run.exe in the console the program opens for it, which
 # waits for Enter after Compile and after a failed Run (windows-consoles.sh
 # shows the consoles under a window manager). Then the program's command
-# line, and the installer: installed silently into a fresh prefix, started
-# through its Start-menu shortcut, uninstalled silently.
+# line, and the installer: refused options, then installed silently for a
+# room (the lab's tools, the port, .asm), started through its Start-menu
+# shortcut and by an .asm file, uninstalled silently.
 #
 #   scripts/e2e/windows.sh BUILD_WIN OUT_DIR
 #
@@ -284,8 +285,15 @@ compile_title='Kompilacja pliku zażółć\.asm'
 console=$(console_waits "$compile_title")
 shot 08-compile-console-1252
 close_console "$console" "$compile_title"
+# The assembler wrote zazólc.hex, not the file Run sends: Run says so and
+# asks; the student sends the file all the same (Tab to OK: Enter is Cancel).
 click_main
 key ctrl+r
+question=$(wait_window '^KESTO IDE$')
+shot 08a-run-asks-no-new-hex
+focus "$question"
+key Tab space
+wait_window_gone "$question"
 tool_started 'zozevadi.exe|C:\pracownia|/3|C:\moje programy\zażółć.hex' '.*acp=1252.*'
 click_main
 exit_from_menu

@@ -2,7 +2,9 @@
 # make windows-test: the QtTest suites built for Windows, run by ctest under
 # Wine (through scripts/windows/wine-run, the suites' emulator) on Qt's
 # minimal platform (with the system's fonts); the real window is the
-# end-to-end run's. Prints every skipped case with its reason and their
+# end-to-end run's. Wine itself gets an X server (Xvfb): without a display
+# it gives a new console no screen buffer, and the tools' helper reads its
+# console back. Prints every skipped case with its reason and their
 # count: more than 10 fail the run.
 #
 #   scripts/windows/run-tests.sh BUILD_DIR PREFIX [JOBS]
@@ -17,7 +19,8 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 
 log="$build/windows-test.log"
 status=0
-(cd "$build" && ctest -j "$jobs" --output-on-failure -V) >"$log" 2>&1 || status=$?
+(cd "$build" && xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" ctest -j "$jobs" --output-on-failure -V) \
+    >"$log" 2>&1 || status=$?
 # Each line of a suite's output is prefixed by its test number.
 grep -E '^ *[0-9]+/[0-9]+ Test|tests passed' "$log" || true
 grep -A4 'FAIL!' "$log" || true

@@ -10,9 +10,12 @@
    not given> and console=<1 when it has a console>. All in UTF-8.
 
    Then, as a tool prints its messages, it writes "<its name>: <N> argument(s)"
-   to its standard output, and ends with code 0, or with the number that
-   "<its own path>.exit" holds, which it then writes to its standard error
-   unless it is 0. */
+   to its standard output, then the bytes of "<its own path>.print" as they
+   are (text in the console's code page, say 852). As ruderari.exe it
+   writes the hex file of its first argument anew, as an assembler does. It
+   ends with code 0, or
+   with the number that "<its own path>.exit" holds, which it then writes to
+   its standard error unless it is 0. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -30,7 +33,27 @@ static void add(const wchar_t *s, size_t n)
 
 static void addText(const wchar_t *s) { add(s, wcslen(s)); }
 
-static int finish(const wchar_t *self, int argc)
+/* The source's name with its extension replaced by .hex, written anew. */
+static void assemble(const wchar_t *source)
+{
+    static wchar_t hex[32768];
+    wchar_t *dot, *slash;
+    FILE *f;
+
+    wcscpy(hex, source);
+    dot = wcsrchr(hex, L'.');
+    slash = wcsrchr(hex, L'\\');
+    if (!dot || (slash && dot < slash))
+        dot = hex + wcslen(hex);
+    wcscpy(dot, L".hex");
+    f = _wfopen(hex, L"wb");
+    if (f) {
+        fprintf(f, ":00000001FF ; %lu\r\n", GetTickCount());
+        fclose(f);
+    }
+}
+
+static int finish(const wchar_t *self, int argc, wchar_t **argv)
 {
     static wchar_t path[32768];
     const wchar_t *name = wcsrchr(self, L'\\') + 1;
@@ -40,6 +63,17 @@ static int finish(const wchar_t *self, int argc)
 
     printf("%ls: %d argument(s)\n", name, argc - 1);
     fflush(stdout);
+    if (_wcsicmp(name, L"ruderari.exe") == 0 && argc > 1)
+        assemble(argv[1]);
+    swprintf(path, 32768, L"%ls.print", self);
+    f = _wfopen(path, L"rb");
+    if (f) {
+        char bytes[4096];
+        DWORD written;
+        const size_t n = fread(bytes, 1, sizeof bytes, f);
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, (DWORD)n, &written, NULL);
+        fclose(f);
+    }
     swprintf(path, 32768, L"%ls.exit", self);
     f = _wfopen(path, L"rb");
     if (f) {
@@ -100,7 +134,7 @@ static int record(int argc, wchar_t **argv)
     f = _wfopen(path, L"ab");
     if (!f || setvbuf(f, NULL, _IOFBF, sizeof line) != 0 || fwrite(line, 1, used, f) != used || fclose(f) != 0)
         return 1;
-    return finish(self, argc);
+    return finish(self, argc, argv);
 }
 
 #ifdef KESTO_UNICODE
