@@ -107,10 +107,11 @@ constexpr std::array<Utf8Char, 256> utf8Table = makeUtf8Table(sourceTable);
 constexpr std::array<Utf8Char, 256> plainUtf8Table = makeUtf8Table(plainTable);
 
 // What the reading rule looks at in each byte: the UTF-8 bytes beyond one
-// that it takes in the overlaid reading (the same in plain Windows-1250
-// wherever the rule picks that: the two differ only at Ą and Ź's bytes, two
-// UTF-8 bytes either way), and whether it is a letter of only one of the two.
-enum : unsigned char { extraMask = 3, windowsLetter = 4, dosLetter = 8 };
+// that it takes in the overlaid reading, and whether it is a letter of only
+// one of the two code pages, or Ą's or Ź's byte, a letter of both. Plain
+// Windows-1250 takes as many UTF-8 bytes, but for the two code-page-852
+// letters whose Windows-1250 characters need three (ć's † and Ś's —).
+enum : unsigned char { extraMask = 3, windowsLetter = 4, dosLetter = 8, sharedLetter = 16, widerLetter = 32 };
 constexpr std::array<unsigned char, 256> makeByteClass()
 {
     std::array<unsigned char, 256> t{};
@@ -118,12 +119,38 @@ constexpr std::array<unsigned char, 256> makeByteClass()
         t[b] = static_cast<unsigned char>(utf8Table[b].len - 1);
     for (const unsigned char b : windowsOnlyLetters)
         t[b] |= windowsLetter;
-    for (const Letter &l : cp852Letters)
-        if (l.byte != 0xA5 && l.byte != 0x8F)
-            t[l.byte] |= dosLetter;
+    for (const Letter &l : cp852Letters) {
+        t[l.byte] |= l.byte != 0xA5 && l.byte != 0x8F ? dosLetter : sharedLetter;
+        if (plainUtf8Table[l.byte].len > utf8Table[l.byte].len)
+            t[l.byte] |= widerLetter;
+    }
     return t;
 }
 constexpr std::array<unsigned char, 256> byteClass = makeByteClass();
+
+// The same as five counts in the fields of one word, so that a byte is
+// counted by one addition: 16 bits for the extra UTF-8 bytes, then 12 for
+// each kind of letter.
+constexpr int letterBits = 12;
+constexpr std::uint64_t letterField = (1u << letterBits) - 1;
+constexpr std::array<std::uint64_t, 256> makeByteCounts()
+{
+    std::array<std::uint64_t, 256> t{};
+    for (int b = 0; b < 256; ++b) {
+        const unsigned char k = byteClass[b];
+        t[b] = k & extraMask;
+        int shift = 16;
+        for (const unsigned char kind : {windowsLetter, dosLetter, sharedLetter, widerLetter}) {
+            t[b] |= std::uint64_t((k & kind) != 0) << shift;
+            shift += letterBits;
+        }
+    }
+    return t;
+}
+constexpr std::array<std::uint64_t, 256> byteCounts = makeByteCounts();
+// Bytes counted into one word before its fields are emptied: a byte adds at
+// most 1 to a letter's field (and 2 to the first).
+constexpr std::size_t packedBlock = letterField;
 
 // Reverse of Windows-1250 for code points up to the highest one it holds (U+2122).
 constexpr char32_t reverseLimit = 0x2123;
@@ -274,65 +301,77 @@ EncodeResult appendUtf8AsCp1250(std::string_view in, std::string &out)
 SourceScanner::Counts SourceScanner::countPlain(const unsigned char *bytes, std::size_t count)
 {
     Counts c;
-    unsigned flags = 0;
-    std::size_t i = 0;
-    // Eight bytes at a time, without a branch per byte: in a text a third of
-    // whose bytes are letters, one per byte would be mispredicted often.
-    for (; i + 8 <= count; i += 8) {
-        if (isAscii8(bytes + i))
-            continue;
-        for (std::size_t k = i; k < i + 8; ++k) {
-            c.extraUtf8 += byteClass[bytes[k]] & extraMask;
-            flags |= byteClass[bytes[k]];
+    for (std::size_t from = 0; from < count; from += packedBlock) {
+        const std::size_t end = std::min(count, from + packedBlock);
+        std::uint64_t packed = 0;
+        std::size_t i = from;
+        // Eight bytes at a time, without a branch per byte: in a text a third
+        // of whose bytes are letters, one per byte would be mispredicted often.
+        for (; i + 8 <= end; i += 8) {
+            if (isAscii8(bytes + i))
+                continue;
+            for (std::size_t k = i; k < i + 8; ++k)
+                packed += byteCounts[bytes[k]];
         }
+        for (; i < end; ++i)
+            packed += byteCounts[bytes[i]];
+        c.extraUtf8 += packed & 0xFFFF;
+        c.windowsLetters += (packed >> 16) & letterField;
+        c.dosLetters += (packed >> (16 + letterBits)) & letterField;
+        c.sharedLetters += (packed >> (16 + 2 * letterBits)) & letterField;
+        c.widerInCp1250 += packed >> (16 + 3 * letterBits);
     }
-    for (; i < count; ++i) {
-        c.extraUtf8 += byteClass[bytes[i]] & extraMask;
-        flags |= byteClass[bytes[i]];
-    }
-    c.windowsLetters = (flags & windowsLetter) != 0;
-    c.dosLetters = (flags & dosLetter) != 0;
     return c;
 }
 
 #ifdef KESTO_AVX2_COUNT
 namespace {
 
-// A byte's membership of a set of bytes from 0x80 up, from its two nibbles:
-// the set is cut into groups, each the high nibbles that share one set of
-// low nibbles, and a byte is in it when `low[lo] & high[hi]` has a bit.
-struct NibbleSet {
-    unsigned char low[16]{}, high[16]{};
+// A byte's membership of sets of bytes from 0x80 up, from its two nibbles:
+// each set is cut into groups, each the high nibbles that share one set of
+// low nibbles, and each group has a bit; a byte is in set k when
+// `low[lo] & high[hi] & mask[k]` is not 0. Sets whose groups fit one byte
+// together share one pair of lookups.
+template <std::size_t N> struct NibbleSets {
+    unsigned char low[16]{}, high[16]{}, mask[N]{};
 };
-constexpr NibbleSet nibbleSetOf(unsigned char mask, bool threeByteUtf8)
+// `kinds` are bits of byteClass; 0 stands for the bytes of three UTF-8 bytes.
+template <std::size_t N> constexpr NibbleSets<N> nibbleSetsOf(const unsigned char (&kinds)[N])
 {
-    NibbleSet s;
+    NibbleSets<N> s;
     unsigned short groups[8]{};
     int used = 0;
-    for (int hi = 8; hi < 16; ++hi) {
-        unsigned short lows = 0;
-        for (int lo = 0; lo < 16; ++lo) {
-            const unsigned char k = byteClass[hi * 16 + lo];
-            if (threeByteUtf8 ? (k & extraMask) == 2 : (k & mask) != 0)
-                lows = static_cast<unsigned short>(lows | (1u << lo));
+    for (std::size_t k = 0; k < N; ++k) {
+        const int first = used;
+        for (int hi = 8; hi < 16; ++hi) {
+            unsigned short lows = 0;
+            for (int lo = 0; lo < 16; ++lo) {
+                const unsigned char c = byteClass[hi * 16 + lo];
+                if (kinds[k] == 0 ? (c & extraMask) == 2 : (c & kinds[k]) != 0)
+                    lows = static_cast<unsigned short>(lows | (1u << lo));
+            }
+            if (lows == 0)
+                continue;
+            int g = first;
+            while (g < used && groups[g] != lows)
+                ++g;
+            if (g == used)
+                groups[used++] = lows; // at most 8 groups: a group more would not fit a byte
+            s.high[hi] = static_cast<unsigned char>(s.high[hi] | (1u << g));
+            s.mask[k] = static_cast<unsigned char>(s.mask[k] | (1u << g));
+            for (int lo = 0; lo < 16; ++lo)
+                if (lows & (1u << lo))
+                    s.low[lo] = static_cast<unsigned char>(s.low[lo] | (1u << g));
         }
-        if (lows == 0)
-            continue;
-        int g = 0;
-        while (g < used && groups[g] != lows)
-            ++g;
-        if (g == used)
-            groups[used++] = lows; // at most 8 groups: a group more would not fit a byte
-        s.high[hi] = static_cast<unsigned char>(s.high[hi] | (1u << g));
-        for (int lo = 0; lo < 16; ++lo)
-            if (lows & (1u << lo))
-                s.low[lo] = static_cast<unsigned char>(s.low[lo] | (1u << g));
     }
     return s;
 }
-constexpr NibbleSet windowsLetters = nibbleSetOf(windowsLetter, false);
-constexpr NibbleSet dosLetters = nibbleSetOf(dosLetter, false);
-constexpr NibbleSet threeByteChars = nibbleSetOf(0, true);
+constexpr unsigned char windowsKinds[] = {windowsLetter}, dosKinds[] = {dosLetter},
+                        fewKinds[] = {0, sharedLetter, widerLetter};
+constexpr NibbleSets<1> windowsLetters = nibbleSetsOf(windowsKinds);
+constexpr NibbleSets<1> dosLetters = nibbleSetsOf(dosKinds);
+// Three-byte characters, Ą's and Ź's bytes, † and —: a few groups each.
+constexpr NibbleSets<3> fewBytes = nibbleSetsOf(fewKinds);
 
 #define KESTO_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
@@ -341,44 +380,61 @@ KESTO_AVX2 __m256i nibbleTable(const unsigned char (&t)[16])
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t)));
 }
 
-// Each byte of `lo` and `hi` (the nibbles of 32 bytes) in the set: a bit of
-// its group set, else 0.
+// Each byte of `lo` and `hi` (the nibbles of 32 bytes) in the sets: the bits
+// of its groups.
 KESTO_AVX2 __m256i member(__m256i lo, __m256i hi, __m256i lowTable, __m256i highTable)
 {
     return _mm256_and_si256(_mm256_shuffle_epi8(lowTable, lo), _mm256_shuffle_epi8(highTable, hi));
+}
+
+// The sum of the 32 byte-wide counters in `v`.
+KESTO_AVX2 std::size_t sum(__m256i v)
+{
+    const __m256i sums = _mm256_sad_epu8(v, _mm256_setzero_si256());
+    return static_cast<std::size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+                                    _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
 }
 
 __attribute__((target("avx2"))) SourceScanner::Counts countAvx2(const unsigned char *bytes, std::size_t count)
 {
     const __m256i lowW = nibbleTable(windowsLetters.low), highW = nibbleTable(windowsLetters.high);
     const __m256i lowD = nibbleTable(dosLetters.low), highD = nibbleTable(dosLetters.high);
-    const __m256i lowT = nibbleTable(threeByteChars.low), highT = nibbleTable(threeByteChars.high);
+    const __m256i lowF = nibbleTable(fewBytes.low), highF = nibbleTable(fewBytes.high);
+    const __m256i three = _mm256_set1_epi8(static_cast<char>(fewBytes.mask[0]));
+    const __m256i shared = _mm256_set1_epi8(static_cast<char>(fewBytes.mask[1]));
+    const __m256i wider = _mm256_set1_epi8(static_cast<char>(fewBytes.mask[2]));
     const __m256i nibble = _mm256_set1_epi8(0x0F), one = _mm256_set1_epi8(1), zero = _mm256_setzero_si256();
-    __m256i windows = zero, dos = zero;
-    std::size_t extra = 0;
+    SourceScanner::Counts c;
     std::size_t i = 0;
     while (i + 32 <= count) {
         // Byte-wide counters, summed up before they could overflow.
-        __m256i high = zero, three = zero;
+        __m256i nHigh = zero, nThree = zero, nWindows = zero, nDos = zero, nShared = zero, nWider = zero;
         for (const std::size_t end = std::min(count, i + std::size_t(32 * 255)); i + 32 <= end; i += 32) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + i));
             if (_mm256_movemask_epi8(v) == 0)
                 continue;
             const __m256i lo = _mm256_and_si256(v, nibble);
             const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
-            windows = _mm256_or_si256(windows, member(lo, hi, lowW, highW));
-            dos = _mm256_or_si256(dos, member(lo, hi, lowD, highD));
-            three = _mm256_add_epi8(three, _mm256_min_epu8(member(lo, hi, lowT, highT), one));
-            high = _mm256_sub_epi8(high, _mm256_cmpgt_epi8(zero, v));
+            const __m256i few = member(lo, hi, lowF, highF);
+            nWindows = _mm256_add_epi8(nWindows, _mm256_min_epu8(member(lo, hi, lowW, highW), one));
+            nDos = _mm256_add_epi8(nDos, _mm256_min_epu8(member(lo, hi, lowD, highD), one));
+            nThree = _mm256_add_epi8(nThree, _mm256_min_epu8(_mm256_and_si256(few, three), one));
+            nShared = _mm256_add_epi8(nShared, _mm256_min_epu8(_mm256_and_si256(few, shared), one));
+            nWider = _mm256_add_epi8(nWider, _mm256_min_epu8(_mm256_and_si256(few, wider), one));
+            nHigh = _mm256_sub_epi8(nHigh, _mm256_cmpgt_epi8(zero, v));
         }
-        const __m256i sums = _mm256_add_epi64(_mm256_sad_epu8(high, zero), _mm256_sad_epu8(three, zero));
-        extra += static_cast<std::size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
-                                          _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
+        c.extraUtf8 += sum(nHigh) + sum(nThree);
+        c.windowsLetters += sum(nWindows);
+        c.dosLetters += sum(nDos);
+        c.sharedLetters += sum(nShared);
+        c.widerInCp1250 += sum(nWider);
     }
-    SourceScanner::Counts c = SourceScanner::countPlain(bytes + i, count - i);
-    c.extraUtf8 += extra;
-    c.windowsLetters = c.windowsLetters || !_mm256_testz_si256(windows, windows);
-    c.dosLetters = c.dosLetters || !_mm256_testz_si256(dos, dos);
+    const SourceScanner::Counts tail = SourceScanner::countPlain(bytes + i, count - i);
+    c.extraUtf8 += tail.extraUtf8;
+    c.windowsLetters += tail.windowsLetters;
+    c.dosLetters += tail.dosLetters;
+    c.sharedLetters += tail.sharedLetters;
+    c.widerInCp1250 += tail.widerInCp1250;
     return c;
 }
 
@@ -432,8 +488,10 @@ void SourceScanner::feed(const unsigned char *bytes, std::size_t count)
         validateUtf8(bytes, count);
     const Counts c = SourceScanner::count(bytes, count);
     m_counts.extraUtf8 += c.extraUtf8;
-    m_counts.windowsLetters = m_counts.windowsLetters || c.windowsLetters;
-    m_counts.dosLetters = m_counts.dosLetters || c.dosLetters;
+    m_counts.windowsLetters += c.windowsLetters;
+    m_counts.dosLetters += c.dosLetters;
+    m_counts.sharedLetters += c.sharedLetters;
+    m_counts.widerInCp1250 += c.widerInCp1250;
     m_bytes += count;
 }
 
@@ -441,16 +499,30 @@ SourceEncoding SourceScanner::encoding() const
 {
     if (m_utf8Valid && m_pending == 0 && m_multibyte)
         return SourceEncoding::Utf8;
-    if (m_counts.windowsLetters && !m_counts.dosLetters)
+    // The larger count wins: a Windows-1250 text with an em dash or a ©
+    // (bytes of code-page-852 letters) still has more ó, ę and ś, and a DOS
+    // text more of its letters than of the few foreign ones that share
+    // bytes with Windows-1250's.
+    if (m_counts.windowsLetters > m_counts.dosLetters)
         return SourceEncoding::Cp1250;
     return SourceEncoding::Cp852Letters;
 }
 
-std::size_t SourceScanner::utf8Size() const
+bool SourceScanner::readsAsCp1250() const
 {
-    if (encoding() == SourceEncoding::Utf8)
+    switch (encoding()) {
+    case SourceEncoding::Cp1250: return true;
+    case SourceEncoding::Cp852Letters: return m_counts.dosLetters == 0 && m_counts.sharedLetters == 0;
+    case SourceEncoding::Utf8: break;
+    }
+    return false;
+}
+
+std::size_t SourceScanner::utf8Size(SourceEncoding as) const
+{
+    if (as == SourceEncoding::Utf8)
         return m_bytes - (m_bom && m_bytes >= 3 ? 3 : 0);
-    return m_bytes + m_counts.extraUtf8;
+    return m_bytes + m_counts.extraUtf8 + (as == SourceEncoding::Cp1250 ? m_counts.widerInCp1250 : 0);
 }
 
 } // namespace kesto::codepage

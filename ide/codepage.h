@@ -24,10 +24,13 @@ enum class SourceEncoding {
     // Windows-1250 with the 18 letters of code page 852 laid over it: files
     // of DOS editors, and every file that is neither of the two below.
     Cp852Letters,
-    // Plain Windows-1250, the program's own saves: the file holds at least
-    // one Polish letter that only Windows-1250 has where it is (none of them
-    // a frame character of code page 852) and none of the code-page-852
-    // letters but Ą and Ź's bytes, which are letters in both.
+    // Plain Windows-1250, as Windows programs and this one write: the file
+    // holds more Polish letters that only Windows-1250 has where they are
+    // (none of them a frame character of code page 852) than code-page-852
+    // letters at bytes where Windows-1250 has none (all but Ą's and Ź's,
+    // which are letters in both). A tie, or no letter of either kind, keeps
+    // the letter table. The program's own saves that this would misread are
+    // known by their bytes instead (disk/ownsaves.h).
     Cp1250,
     // Valid UTF-8 with at least one character of more than one byte (a
     // byte-order mark, which is dropped, counts).
@@ -40,8 +43,13 @@ class SourceScanner {
 public:
     void feed(const unsigned char *bytes, std::size_t count);
     SourceEncoding encoding() const;
+    // Whether the rule reads the file as plain Windows-1250 reads it: as
+    // Windows-1250, or through the letter table where no byte is one of its letters.
+    bool readsAsCp1250() const;
     // UTF-8 bytes of the text the file is read as (no byte-order mark).
-    std::size_t utf8Size() const;
+    std::size_t utf8Size() const { return utf8Size(encoding()); }
+    // The same when it is read the way given.
+    std::size_t utf8Size(SourceEncoding as) const;
     // A UTF-8 file's byte-order mark: the text starts after it.
     bool startsWithByteOrderMark() const { return m_bom; }
     std::size_t bytesSeen() const { return m_bytes; }
@@ -50,10 +58,14 @@ public:
 
     // What the byte counting yields, the same on every processor.
     struct Counts {
-        std::size_t extraUtf8 = 0; // bytes beyond one per byte, in the overlaid reading
-        bool windowsLetters = false;
-        bool dosLetters = false;
+        std::size_t extraUtf8 = 0;      // bytes beyond one per byte, in the overlaid reading
+        std::size_t windowsLetters = 0; // Polish letters only Windows-1250 has at their bytes
+        std::size_t dosLetters = 0;     // code-page-852 letters where Windows-1250 has none
+        std::size_t sharedLetters = 0;  // Ą's and Ź's bytes: ą and Ć in code page 852
+        std::size_t widerInCp1250 = 0; // ć's and Ś's bytes, † and — in Windows-1250: one UTF-8 byte more
+        friend bool operator==(const Counts &, const Counts &) = default;
     };
+    const Counts &counts() const { return m_counts; }
     static Counts countPlain(const unsigned char *bytes, std::size_t count); // for the fuzzer
     static Counts count(const unsigned char *bytes, std::size_t count);
 

@@ -125,10 +125,7 @@ bool EditorWin::loadDocument(const QString &path)
     adoptFile(path, false);
     diskFile = opened;
     doc.docCompiled = false;
-    setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"' +
-              (report.encoding == codepage::SourceEncoding::Utf8
-                   ? QStringLiteral(" (UTF-8; zostanie zapisany w Windows-1250)")
-                   : QString()) +
+    setStatus(QStringLiteral("Otworzono plik: \"") + currentPath() + u'"' + modOtworz::readingNote(report) +
               runCalledOff(runWaited));
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "chunkpipeline.h"
 #include "disk/fileidentity.h"
+#include "disk/ownsaves.h"
 #include "disk/regularfile.h"
 #include "documentstate.h"
 #include "failurereason.h"
@@ -89,28 +90,36 @@ bool readChunks(QFile &file, std::vector<unsigned char> &raw,
 
 // Looks at the whole file, then reads it again from its start and hands out
 // its text chunk by chunk through `push`, decoded as the first look decided
-// (told through `encoding`); the first chunk carries the text's whole size.
-bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push, SourceEncoding &encoding,
-                 int &error, SpareBuffers *spares = nullptr)
+// (told through `report`); the first chunk carries the text's whole size.
+// A file that matches one of `ownSaves` (the program's saves of its size)
+// is read as the plain Windows-1250 it was written in.
+bool readDecoded(QFile &file, const ChunkPipeline<TextChunk>::Push &push, LoadReport &report, int &error,
+                 const QList<Fingerprint> &ownSaves = {}, SpareBuffers *spares = nullptr)
 {
     std::vector<unsigned char> raw(chunkBytes);
     SourceScanner scanner;
+    FingerprintTaker print;
     if (!readChunks(
             file, raw,
-            [&scanner](const unsigned char *p, std::size_t n) {
+            [&](const unsigned char *p, std::size_t n) {
                 scanner.feed(p, n);
+                if (!ownSaves.isEmpty())
+                    print.add(p, n);
                 return true;
             },
             error))
         return false;
-    encoding = scanner.encoding();
+    report.ownSave = !ownSaves.isEmpty() && ownSaves.contains(print.result());
+    report.counts = scanner.counts();
+    const SourceEncoding encoding = report.encoding =
+        report.ownSave ? SourceEncoding::Cp1250 : scanner.encoding();
     // A UTF-8 file's byte-order mark is no part of its text.
     const bool skipMark = encoding == SourceEncoding::Utf8 && scanner.startsWithByteOrderMark();
     if (!file.seek(skipMark ? 3 : 0)) {
         error = systemError::readFailed;
         return false;
     }
-    std::size_t whole = scanner.utf8Size();
+    std::size_t whole = scanner.utf8Size(encoding);
     return readChunks(
         file, raw,
         [&](const unsigned char *p, std::size_t n) {
@@ -164,13 +173,15 @@ ReadResult readSourceFile(const QString &path)
     int error = 0;
     if (!openSource(file, error))
         return result;
+    LoadReport report;
     result.ok = readDecoded(
         file,
         [&result](TextChunk &&chunk) {
             result.utf8 += chunk.utf8;
             return true;
         },
-        result.encoding, error);
+        report, error);
+    result.encoding = report.encoding;
     if (!result.ok)
         result.utf8.clear();
     return result;
@@ -217,8 +228,12 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
         // The file belongs to the reader thread from the moment it starts.
         // While it looks at the whole file, the editor makes its buffer.
         SpareBuffers spares;
-        ChunkPipeline<TextChunk> reader([&file, &spares, &told, &error](const auto &push) {
-            return readDecoded(file, push, told.encoding, error, &spares);
+        // Only a file of the size of a recorded save needs its hash.
+        QList<Fingerprint> ownSaves = OwnSaves().saves();
+        ownSaves.removeIf(
+            [size = std::uint64_t(file.size())](const Fingerprint &p) { return p.size != size; });
+        ChunkPipeline<TextChunk> reader([&file, &spares, &told, &error, &ownSaves](const auto &push) {
+            return readDecoded(file, push, told, error, ownSaves, &spares);
         });
         loaded = editor.replaceText(
             [&reader, &spares](TextChunk &chunk) {
@@ -234,6 +249,28 @@ bool LoadSourceFile(const QString &path, SourceEditor &editor, Platform &platfor
         return false;
     }
     return true;
+}
+
+QString readingNote(const LoadReport &report)
+{
+    const auto count = [](std::size_t n) { return QString::number(n); };
+    const std::size_t windows = report.counts.windowsLetters, dos = report.counts.dosLetters;
+    switch (report.encoding) {
+    case SourceEncoding::Utf8: return QStringLiteral(" (UTF-8; zostanie zapisany w Windows-1250)");
+    case SourceEncoding::Cp1250:
+        if (report.ownSave)
+            return QStringLiteral(" (Windows-1250; zapisany przez KESTO IDE)");
+        if (dos > 0)
+            return QStringLiteral(" (Windows-1250; litery Windows-1250: %1, DOS: %2)")
+                .arg(count(windows), count(dos));
+        return QStringLiteral(" (Windows-1250)");
+    case SourceEncoding::Cp852Letters:
+        if (windows > 0 && dos > 0)
+            return QStringLiteral(" (strona kodowa 852; litery DOS: %1, Windows-1250: %2)")
+                .arg(count(dos), count(windows));
+        break;
+    }
+    return {};
 }
 
 } // namespace kesto::modOtworz

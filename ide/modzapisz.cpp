@@ -3,6 +3,7 @@
 #include "chunkpipeline.h"
 #include "codepage.h"
 #include "disk/filewriter.h"
+#include "disk/ownsaves.h"
 #include "documentstate.h"
 #include "failurereason.h"
 #include "platform/platform.h"
@@ -22,7 +23,8 @@ namespace {
 // spends most of its time on. Chunks end on character boundaries, so the
 // result is the same as encoding the whole text at once. Returns false as
 // soon as the sink does.
-bool encodeInChunks(std::string_view utf8, Encoded &info, const std::function<bool(std::string_view)> &sink)
+bool encodeInChunks(std::string_view utf8, std::string_view lineBreak, Encoded &info,
+                    const std::function<bool(std::string_view)> &sink)
 {
     const auto buffer = std::make_unique_for_overwrite<char[]>(chunkBytes + 4);
     codepage::EncodeResult total;
@@ -57,7 +59,7 @@ bool encodeInChunks(std::string_view utf8, Encoded &info, const std::function<bo
     // A text that ends in a line break of its own gets none added, so that
     // open-then-save gives back the same file.
     if (last != '\r' && last != '\n')
-        return sink("\r\n");
+        return sink(lineBreak);
     return true;
 }
 
@@ -90,11 +92,11 @@ bool askToSaveUnmappable(const Encoded &encoded, kesto::Platform &platform, QWid
 
 } // namespace
 
-Encoded encodeSourceText(std::string_view utf8)
+Encoded encodeSourceText(std::string_view utf8, std::string_view lineBreak)
 {
     Encoded e;
     e.bytes.reserve(utf8.size() + 2);
-    encodeInChunks(utf8, e, [&e](std::string_view chunk) {
+    encodeInChunks(utf8, lineBreak, e, [&e](std::string_view chunk) {
         e.bytes.append(chunk);
         return true;
     });
@@ -107,14 +109,40 @@ bool SaveSourceFile(const QString &path, const SourceEditor &editor, kesto::Plat
     // The text is encoded straight into the file being written (twice when
     // the file is rewritten in place: once to measure it). Characters the
     // code page cannot hold are asked about before the file is touched, so
-    // Cancel leaves everything as it was.
+    // Cancel leaves everything as it was. On their way to the file the
+    // bytes are looked at as Open will look at them.
     Encoded encoded;
+    codepage::SourceScanner look;
     WriteOptions options;
     options.confirm = [&] {
-        return encoded.unmappable == 0 || askToSaveUnmappable(encoded, platform, parent);
+        if (encoded.unmappable != 0 && !askToSaveUnmappable(encoded, platform, parent))
+            return false;
+        // Bytes the rule would misread go into the record of own saves,
+        // before the file changes: a record of a save that then fails names
+        // bytes nobody has. Only these few saves pay for the hash, taken
+        // over the text encoded once more. A record that cannot be written
+        // costs only this file's reading by the rule.
+        if (!look.readsAsCp1250()) {
+            FingerprintTaker print;
+            Encoded again;
+            encodeInChunks(editor.utf8(), editor.lineBreak(), again, [&print](std::string_view bytes) {
+                print.add(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+                return true;
+            });
+            OwnSaves().remember(print.result());
+        }
+        return true;
     };
     const WriteResult result = writeFile(
-        path, [&](const ByteSink &sink) { return encodeInChunks(editor.utf8(), encoded, sink); }, options);
+        path,
+        [&](const ByteSink &sink) {
+            look = {};
+            return encodeInChunks(editor.utf8(), editor.lineBreak(), encoded, [&](std::string_view bytes) {
+                look.feed(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+                return sink(bytes);
+            });
+        },
+        options);
     if (result.status == WriteStatus::Failed) {
         const QString text =
             result.backupKept.isEmpty()

@@ -81,5 +81,5 @@ windows-test: windows-build
 # Screenshots and the stand-in tools' log go to $(WIN_BUILD)/e2e/; the tools'
 # consoles are checked under a window manager (openbox).
 windows-e2e: windows
-	@bash scripts/install-deps openbox
+	@bash scripts/install-deps openbox xclip
 	bash scripts/e2e/windows.sh $(WIN_BUILD) $(WIN_BUILD)/e2e

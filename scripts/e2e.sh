@@ -296,6 +296,22 @@ focus "$main"
 key ctrl+s
 expect_file_bytes "file from the command line saved" "$arg_path" \
     '; \xb9\xe6\xea\xb3 z wiersza polece\xf1\r\nSTART:  NOP\r\n'
+
+# --- a file of LF lines (from Linux, in Windows-1250): Enter and Save add LF --------
+lf_path="$T/dos/linux.asm"
+printf '; p\xeatla z Linuksa\nSTART:  NOP' >"$lf_path"
+key ctrl+o
+dialog=$(wait_window '^Otwórz$')
+enter_path_in_dialog "$dialog" "$lf_path"
+a11y_on && wait_a11y_text "status line" "$(a11y_find "$T/a11y-tree.txt" Komunikat)" \
+    "Otworzono plik: \"$lf_path\" (Windows-1250)"
+focus "$main"
+key ctrl+End Return
+type_text "        HALT"
+wait_caption "$main" "KESTO IDE [$lf_path] *"
+key ctrl+s
+wait_caption "$main" "KESTO IDE [$lf_path]"
+expect_file_bytes "LF file after Enter and Save" "$lf_path" '; p\xeatla z Linuksa\nSTART:  NOP\n        HALT\n'
 exit_from_menu
 wait_exit "$pid" 0
 pid=""

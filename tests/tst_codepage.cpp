@@ -3,6 +3,7 @@
 // letters, and the UTF-8 paths to and from the editor, malformed input included.
 
 #include "codepage.h"
+#include "fingerprint.h"
 
 #include <QStringDecoder>
 #include <QTest>
@@ -12,6 +13,7 @@
 #endif
 
 using namespace kesto;
+using namespace Qt::StringLiterals;
 
 class TestCodepage : public QObject {
     Q_OBJECT
@@ -25,6 +27,8 @@ private slots:
     void badUtf8AndForeignCharactersBecomeQuestionMarks();
     void everyByteBesideALetterOfEachKind_data();
     void everyByteBesideALetterOfEachKind();
+    void fingerprintIsXxh64OfPiecesOfAnySize_data();
+    void fingerprintIsXxh64OfPiecesOfAnySize();
 };
 
 namespace {
@@ -46,7 +50,9 @@ QString readAs(const QByteArray &file, codepage::SourceEncoding &encoding)
 } // namespace
 
 // Beside Windows-1250's ó (F3) every byte reads as Windows-1250, unless it is a
-// code-page-852 letter; beside 852's ę (A9) every byte reads through the table.
+// code-page-852 letter; beside 852's ę (A9) every byte reads through the table;
+// beside ó and ę (F3 EA) every byte reads as Windows-1250. The text's UTF-8
+// length is known before it is decoded.
 void TestCodepage::everyByteBesideALetterOfEachKind_data()
 {
     QTest::addColumn<int>("byte");
@@ -67,6 +73,9 @@ void TestCodepage::everyByteBesideALetterOfEachKind()
     QCOMPARE(readAs(QByteArray("\xA9") + char(b), encoding),
              QString(u'ę') + QChar(codepage::decodeSourceByte(b)));
     QCOMPARE(encoding, codepage::SourceEncoding::Cp852Letters);
+    // Two letters of Windows-1250 outweigh any one of code page 852.
+    QCOMPARE(readAs(QByteArray("\xF3\xEA") + char(b), encoding), u"óę"_s + QChar(codepage::decodeCp1250(b)));
+    QCOMPARE(encoding, codepage::SourceEncoding::Cp1250);
 }
 
 void TestCodepage::decodeAgreesWithIcuWindows1250()
@@ -214,6 +223,33 @@ void TestCodepage::badUtf8AndForeignCharactersBecomeQuestionMarks()
         QCOMPARE(int(r.firstUnmappableAt), firstAt);
         if (first != 0xFFFD) // what a malformed sequence is reported as is up to the codec
             QCOMPARE(uint(r.firstUnmappable), first);
+    }
+}
+
+void TestCodepage::fingerprintIsXxh64OfPiecesOfAnySize_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint64>("hash");
+    // Published values of XXH64 with seed 0, around the 32-byte stripe and the 8- and 4-byte tails.
+    QTest::newRow("empty") << QByteArray() << 0xEF46DB3751D8E999ULL;
+    QTest::newRow("abc") << QByteArray("abc") << 0x44BC2CF5AD770999ULL;
+    QTest::newRow("31 bytes") << QByteArray(".NET now has non-crypto hashing") << 0xD8444D7806DFDE0EULL;
+    QTest::newRow("44 bytes") << QByteArray("12345678901234567890123456789012345678901234")
+                              << 0xCA5C1B5B9061279FULL;
+    QTest::newRow("3 stripes") << QByteArray("This string has 32 ASCII bytes..").repeated(3)
+                               << 0x975E3E6FE7E67FBCULL;
+}
+
+void TestCodepage::fingerprintIsXxh64OfPiecesOfAnySize()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint64, hash);
+    for (qsizetype piece : {1, 5, 31, 33, 1000}) {
+        FingerprintTaker taker;
+        for (qsizetype at = 0; at < bytes.size(); at += piece)
+            taker.add(reinterpret_cast<const unsigned char *>(bytes.constData()) + at,
+                      std::size_t(std::min(piece, bytes.size() - at)));
+        QCOMPARE(taker.result(), (Fingerprint{std::uint64_t(bytes.size()), hash}));
     }
 }
 

@@ -139,6 +139,8 @@ private slots:
     void foreignCharactersAreAskedAboutBeforeWriting();
     void infoSummarisesDocument_data();
     void infoSummarisesDocument();
+    void openWeighsLettersOfFilesFromElsewhere_data();
+    void openWeighsLettersOfFilesFromElsewhere();
 };
 
 void TestDocumentCommands::unchangedDocumentIsLeftWithoutQuestion()
@@ -393,6 +395,48 @@ void TestDocumentCommands::infoSummarisesDocument()
     QCOMPARE(w.txtEdit->text(), text);
     QCOMPARE(w.doc.docChanged, edited);
     QCOMPARE(w.windowTitle(), title);
+}
+
+void TestDocumentCommands::openWeighsLettersOfFilesFromElsewhere_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("note"); // after "Otworzono plik: "path""
+    // DOS: every letter of code page 852 and a frame whose corners and
+    // lines are letters in Windows-1250.
+    QTest::newRow("DOS letters and frame")
+        << QByteArray("\xA5\xA9\xA2\x98\x88\xBE\xAB\x86\xE4\xA4\xA8\xE0\x97\x9D\xBD\x8D\x8F\xE3\r\n"
+                      "\xC9\xCD\xBB\xDA\xC4\xBF\r\n\xBA\xB3\r\n\xC8\xCD\xBC\xC0\xC4\xD9")
+        << QStringLiteral("ąęóśłżźćńĄĘÓŚŁŻŹĆŃ\r\nÉÍ»ÚÄż\r\nşł\r\nČÍĽŔÄŮ") << QString();
+    // "pętla główna », ile ú": 852's » and ú are Ż and Ł in Windows-1250.
+    QTest::newRow("DOS outweighs two Windows letters")
+        << QByteArray("p\xA9tla g\x88\xA2wna \xAF ile \xA3") << QStringLiteral("pętla główna Ż ile Ł")
+        << QStringLiteral(" (strona kodowa 852; litery DOS: 3, Windows-1250: 2)");
+    QTest::newRow("tie") << QByteArray("\xF3\x97") << QStringLiteral("óŚ")
+                         << QStringLiteral(" (strona kodowa 852; litery DOS: 1, Windows-1250: 1)");
+    // "; zażółć gęślą jaźń — ©" from a word processor.
+    QTest::newRow("Windows outweighs em dash and copyright")
+        << QByteArray("; za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1 \x97 \xA9")
+        << QStringLiteral("; zażółć gęślą jaźń — ©")
+        << QStringLiteral(" (Windows-1250; litery Windows-1250: 6, DOS: 2)");
+    QTest::newRow("Windows alone") << QByteArray("\xA5\x8F\xF3") << QStringLiteral("ĄŹó")
+                                   << QStringLiteral(" (Windows-1250)");
+    // Ą and Ź of Windows-1250 are letters of code page 852 too, and lose.
+    QTest::newRow("no evidence") << QByteArray("; K\xA5T \x8FLE") << QStringLiteral("; KąT ĆLE") << QString();
+    QTest::newRow("UTF-8") << QByteArray("\xC5\xBC") << QStringLiteral("ż")
+                           << QStringLiteral(" (UTF-8; zostanie zapisany w Windows-1250)");
+}
+
+void TestDocumentCommands::openWeighsLettersOfFilesFromElsewhere()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, note);
+    WindowFixture f;
+    EditorWin &w = f.open();
+    const QString path = f.path(QStringLiteral("from elsewhere.asm"));
+    QVERIFY(openThroughDialog(f, path, file));
+    QTEST(w.txtEdit->text(), "text");
+    QCOMPARE(w.Text1->text(), QStringLiteral("Otworzono plik: \"") + path + u'"' + note);
 }
 
 QTEST_MAIN(TestDocumentCommands)

@@ -3,10 +3,13 @@
 // the reader refuses and why. What the writer refuses is among the faults of
 // tst_faultinjection.
 
+#include "codepage.h"
 #include "failurereason.h"
 #include "modotworz.h"
 #include "modzapisz.h"
 #include "testsupport.h"
+
+#include <QSysInfo>
 
 #include <chrono>
 #include <functional>
@@ -36,6 +39,9 @@ private slots:
     void encodeNamesFirstForeignCharacterAndItsLine();
     void saveThenReopenAndSaveIsByteIdentical_data();
     void saveThenReopenAndSaveIsByteIdentical();
+    void ownSavesComeBackExactlyOnThisComputerOnly();
+    void enterAndSavedLastBreakFollowFirstLineEnd_data();
+    void enterAndSavedLastBreakFollowFirstLineEnd();
 
 private:
     OwnStateHome m_stateHome; // for the records of saves in place
@@ -277,6 +283,78 @@ void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical()
     }
     QCOMPARE(platform.unexpectedBoxes, 0);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.asm")});
+}
+
+void TestSourceFiles::ownSavesComeBackExactlyOnThisComputerOnly()
+{
+    // All 256 characters of Windows-1250 in one file, then each Polish
+    // letter alone and beside each other one: many of these the rule alone
+    // would read as code page 852.
+    const QString letters = QStringLiteral("ąęóśłżźćńĄĘÓŚŁŻŹĆŃ");
+    QStringList texts{QString()};
+    for (int b = 0; b < 256; ++b)
+        texts[0] += QChar(codepage::decodeCp1250(static_cast<unsigned char>(b)));
+    for (const QChar a : letters) {
+        texts << QString(a);
+        for (const QChar b : letters)
+            texts << QString(a) + b;
+    }
+    QTemporaryDir dir;
+    const QString saved = dir.filePath(QStringLiteral("own.asm")),
+                  moved = dir.filePath(QStringLiteral("moved.asm"));
+    SourceEditor editor;
+    ScriptedPlatform platform;
+    modOtworz::LoadReport report;
+    for (const QString &text : texts) {
+        editor.setText(text);
+        const QString expected = text + QString::fromLatin1(editor.lineBreak());
+        QVERIFY(modZapisz::SaveSourceFile(saved, editor, platform, nullptr));
+        QVERIFY(QFile::remove(moved) || !QFile::exists(moved));
+        QVERIFY(QFile::rename(saved, moved)); // wherever it lies now
+        if (text.contains(QChar(0)))
+            platform.answer(Button::Ok); // open it all the same
+        QVERIFY(modOtworz::LoadSourceFile(moved, editor, platform, nullptr, nullptr, &report));
+        QCOMPARE(editor.text(), expected);
+    }
+    QCOMPARE(platform.unexpectedBoxes, 0);
+
+    // The same account's record of another computer of the lab is not this one's.
+    editor.setText(QStringLiteral("; KĄT ŹLE"));
+    QVERIFY(modZapisz::SaveSourceFile(saved, editor, platform, nullptr));
+    QVERIFY(modOtworz::LoadSourceFile(saved, editor, platform, nullptr, nullptr, &report));
+    QVERIFY(report.ownSave);
+    const QString state = m_stateHome.path() + QStringLiteral("/kestoide/");
+    const QString host = QString::fromLatin1(QSysInfo::machineHostName().toUtf8().toPercentEncoding());
+    QVERIFY(QFile::rename(state + QStringLiteral("own-saves-%1.list").arg(host),
+                          state + QStringLiteral("own-saves-other%1.list").arg(host)));
+    QVERIFY(modOtworz::LoadSourceFile(saved, editor, platform, nullptr, nullptr, &report));
+    QCOMPARE(editor.text(), QStringLiteral("; KąT ĆLE\r\n"));
+}
+
+// Enter typed at the start of each opened file, then Save.
+void TestSourceFiles::enterAndSavedLastBreakFollowFirstLineEnd_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("LF lines") << QByteArray("a\nb") << QByteArray("\na\nb\n");
+    QTest::newRow("first line LF") << QByteArray("a\nb\r\nc") << QByteArray("\na\nb\r\nc\n");
+    QTest::newRow("CR LF lines") << QByteArray("a\r\nb\n") << QByteArray("\r\na\r\nb\n");
+    QTest::newRow("lone CR") << QByteArray("a\rb\n") << QByteArray("\r\na\rb\n");
+    QTest::newRow("one line") << QByteArray("ab") << QByteArray("\r\nab\r\n");
+}
+
+void TestSourceFiles::enterAndSavedLastBreakFollowFirstLineEnd()
+{
+    QFETCH(QByteArray, file);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("e.asm"));
+    QVERIFY(writeFile(path, file));
+    SourceEditor editor;
+    ScriptedPlatform platform;
+    QVERIFY(modOtworz::LoadSourceFile(path, editor, platform, nullptr));
+    QTest::keyClick(&editor, Qt::Key_Return);
+    QVERIFY(modZapisz::SaveSourceFile(path, editor, platform, nullptr));
+    QTEST(readAll(path), "saved");
 }
 
 QTEST_MAIN(TestSourceFiles)

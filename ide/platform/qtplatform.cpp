@@ -146,7 +146,50 @@ void QtPlatform::clipboardClear() { QGuiApplication::clipboard()->clear(); }
 
 void QtPlatform::clipboardSetText(const QString &text) { QGuiApplication::clipboard()->setText(text); }
 
-QString QtPlatform::clipboardText() { return QGuiApplication::clipboard()->text(); }
+#ifdef Q_OS_WIN
+namespace {
+
+// The clipboard's text as Windows holds it, up to its first NUL; nullopt
+// when it cannot be read or holds no text.
+std::optional<QString> windowsClipboardText()
+{
+    // Another program may hold the clipboard open for a moment.
+    bool open = false;
+    for (int attempt = 0; attempt < 5 && !(open = OpenClipboard(nullptr)); ++attempt)
+        Sleep(10);
+    if (!open)
+        return std::nullopt;
+    const auto closed = qScopeGuard([] { CloseClipboard(); });
+    const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto *chars = data ? static_cast<const wchar_t *>(GlobalLock(data)) : nullptr;
+    if (!chars)
+        return std::nullopt;
+    const std::size_t most = GlobalSize(data) / sizeof(wchar_t);
+    std::size_t length = 0;
+    while (length < most && chars[length] != 0)
+        ++length;
+    QString text = QString::fromWCharArray(chars, static_cast<qsizetype>(length));
+    GlobalUnlock(data);
+    return text;
+}
+
+} // namespace
+#endif
+
+QString QtPlatform::clipboardText()
+{
+#ifdef Q_OS_WIN
+    // Qt's Windows clipboard hands another program's CR LF over as LF
+    // alone; the text is taken as that program left it. The program's own
+    // copy comes back through Qt, which keeps the very text put there (a
+    // lone LF included, which Windows holds as CR LF). Other platform
+    // plugins (the tests' minimal one) have a clipboard of their own.
+    if (QGuiApplication::platformName() == u"windows" && !QGuiApplication::clipboard()->ownsClipboard())
+        if (std::optional<QString> text = windowsClipboardText())
+            return *text;
+#endif
+    return QGuiApplication::clipboard()->text();
+}
 
 std::optional<QString> QtPlatform::primarySelectionText()
 {

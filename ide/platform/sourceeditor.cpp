@@ -203,7 +203,7 @@ void SourceEditor::configureView()
 void SourceEditor::configureDocument()
 {
     setUtf8(true);
-    setEolMode(EolWindows);
+    setEolMode(m_lfBreaks ? EolUnix : EolWindows);
 }
 
 bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint)
@@ -248,6 +248,9 @@ bool SourceEditor::replaceText(const TextChunkSource &next, std::size_t sizeHint
     // the loader's reference goes, so the view's is the only one.
     SendScintilla(SCI_SETDOCPOINTER, 0UL, loader->ConvertToDocument());
     loader.reset();
+    // The first line's end, from the line index the loader has built: no
+    // pass over the text, however long its first line.
+    m_lfBreaks = SendScintilla(SCI_GETCHARAT, SendScintilla(SCI_GETLINEENDPOSITION, 0UL)) == '\n';
     configureDocument();
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     // The caret is at the start already; scrolling to it here would lay out

@@ -1,8 +1,9 @@
 #pragma once
 // The editor control: QScintilla set up as a plain text box whose text keeps
-// the user's line breaks byte for byte (Enter types CR LF; a lone CR or LF
-// from a file stays as it is). Positions and lengths are counted in
-// characters (UTF-16 units) of that text, as the window's commands expect.
+// the user's line breaks byte for byte (Enter types CR LF, or LF in a text
+// of LF lines; a lone CR or LF from a file stays as it is). Positions and
+// lengths are counted in characters (UTF-16 units) of that text, as the
+// window's commands expect.
 
 #include "textpositions.h"
 
@@ -57,6 +58,11 @@ public:
     std::size_t utf8Size() const { return static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH)); }
 
     qsizetype length() const { return m_positions.length(); } // characters in the text
+
+    // The line break Enter types: LF alone when the first line of the text
+    // last put in whole (an opened file) ends in LF alone, as files from
+    // Linux and web pages do; CR LF otherwise, a lone CR included.
+    std::string_view lineBreak() const { return m_lfBreaks ? "\n" : "\r\n"; }
 
     qsizetype selStart() const;
     void setSelStart(qsizetype pos); // moves the caret there; nothing stays selected
@@ -147,6 +153,7 @@ private:
 
     QList<QKeySequence> m_windowShortcuts;
     bool m_replacing = false;           // whole-text replacement under way: one change signal at its end
+    bool m_lfBreaks = false;            // Enter types LF (see lineBreak())
     bool m_undoing = false;             // undo() under way
     bool m_undone = false;              // the last change was an undo: the next one redoes it
     mutable bool m_unsignalled = false; // a counted change waits for changed()

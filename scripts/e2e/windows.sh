@@ -44,7 +44,8 @@ on_failure() {
     cat "$E2E_OUT/program.log" >&2 || true
     wineserver -k 2>/dev/null || true
 }
-trap 'wineserver -k 2>/dev/null || true' EXIT
+clip=""
+trap 'wineserver -k 2>/dev/null || true; [[ -n $clip ]] && kill "$clip" 2>/dev/null || true' EXIT
 
 # A tool started with exactly these fields (its name|cwd|arguments...), and
 # the fields after them (cmd=, acp=, show=, console=) as given.
@@ -233,6 +234,13 @@ key ctrl+Home
 type_text "; poprawione"
 key Return
 wait_caption "$main" "KESTO IDE [$dos_path] *"
+# Text copied in another program: Wine hands the X clipboard's lines to
+# Windows programs with CR LF, which Qt's own clipboard would give as LF.
+printf '; wklejone\n' | xclip -selection clipboard -quiet -i 2>/dev/null &
+clip=$!
+_offered() { [[ $(xclip -selection clipboard -o 2>/dev/null) == "; wklejone" ]]; }
+poll 10 _offered || fail "xclip did not take the clipboard"
+key ctrl+v
 
 # --- exit with unsaved text: Cancel keeps the window, Yes saves and ends ----------
 exit_from_menu() {
@@ -256,8 +264,9 @@ focus "$prompt"
 key Return
 wait_exit "$pid" 0
 pid=""
-expect_file_bytes "DOS file saved on closing" "$drive/dos/STARY.ASM" \
-    '; poprawione\r\n; \xb9\xe6\xea\xb3 \xa5\xc6\xca\xa3 z DOS-a\r\nSTART:  NOP\r\n'
+expect_file_bytes "DOS file saved on closing, the paste with CR LF" "$drive/dos/STARY.ASM" \
+    '; poprawione\r\n; wklejone\r\n; \xb9\xe6\xea\xb3 \xa5\xc6\xca\xa3 z DOS-a\r\nSTART:  NOP\r\n'
+kill "$clip" 2>/dev/null || true
 tools_count 3
 
 # --- code page 1252: an ANSI tool gets the letters it lacks at their nearest -----

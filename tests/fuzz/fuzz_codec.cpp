@@ -196,30 +196,34 @@ void editorText(std::string_view in)
 
 // The reading rule: UTF-8 when the file is valid UTF-8 with a character of
 // more than one byte (a byte-order mark counts and is dropped); else plain
-// Windows-1250 when it holds a letter only that code page has and no
-// code-page-852 letter but Ą's and Ź's; else the letter table.
+// Windows-1250 when it holds more letters only that code page has than
+// code-page-852 letters but Ą's and Ź's; else the letter table.
 void readingRule(std::string_view in)
 {
     static constexpr unsigned char windowsOnly[] = {0x8C, 0x9C, 0x9F, 0xA3, 0xAF, 0xC6,
                                                     0xD1, 0xD3, 0xE6, 0xEA, 0xF1, 0xF3};
-    bool windows = false, dos = false;
+    std::size_t windows = 0, dos = 0, shared = 0;
     for (const char c : in) {
         const auto b = static_cast<unsigned char>(c);
-        windows =
-            windows || std::find(std::begin(windowsOnly), std::end(windowsOnly), b) != std::end(windowsOnly);
-        dos = dos || (letterOf(b) && b != 0xA5 && b != 0x8F);
+        windows += std::find(std::begin(windowsOnly), std::end(windowsOnly), b) != std::end(windowsOnly);
+        dos += letterOf(b) && b != 0xA5 && b != 0x8F;
+        shared += b == 0xA5 || b == 0x8F;
     }
     const auto cps = strictUtf8(in);
     const bool utf8 = cps && std::any_of(cps->begin(), cps->end(), [](char32_t c) { return c >= 0x80; });
-    const auto expected = utf8              ? codepage::SourceEncoding::Utf8
-                          : windows && !dos ? codepage::SourceEncoding::Cp1250
-                                            : codepage::SourceEncoding::Cp852Letters;
+    const auto expected = utf8            ? codepage::SourceEncoding::Utf8
+                          : windows > dos ? codepage::SourceEncoding::Cp1250
+                                          : codepage::SourceEncoding::Cp852Letters;
 
     // Pieces of varied sizes: whatever a piece ends in carries over.
     codepage::SourceScanner scanner;
     for (std::size_t at = 0, step = 1; at < in.size(); at += step, step = step % 7 + 1)
         scanner.feed(reinterpret_cast<const unsigned char *>(in.data()) + at, std::min(step, in.size() - at));
     CHECK(scanner.encoding() == expected);
+    const codepage::SourceScanner::Counts &counts = scanner.counts();
+    CHECK(counts.windowsLetters == windows && counts.dosLetters == dos && counts.sharedLetters == shared);
+    // Read back as written exactly when no byte reads otherwise than in Windows-1250.
+    CHECK(scanner.readsAsCp1250() == (!utf8 && (windows > dos || dos + shared == 0)));
     const bool mark = in.substr(0, 3) == "\xEF\xBB\xBF";
     const std::string_view body = expected == codepage::SourceEncoding::Utf8 && mark ? in.substr(3) : in;
     std::string text;
@@ -231,9 +235,7 @@ void readingRule(std::string_view in)
         const auto *p = reinterpret_cast<const unsigned char *>(in.data()) + from;
         const auto fast = codepage::SourceScanner::count(p, in.size() - from);
         const auto plain = codepage::SourceScanner::countPlain(p, in.size() - from);
-        CHECK_AT(fast.extraUtf8 == plain.extraUtf8 && fast.windowsLetters == plain.windowsLetters &&
-                     fast.dosLetters == plain.dosLetters,
-                 from);
+        CHECK_AT(fast == plain, from);
     }
 }
 
