@@ -44,13 +44,14 @@ bool ReportServer::listen()
     // the socket the user's alone.
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const QString name = QStringLiteral("/kestoide-%1-%2")
-                             .arg(QCoreApplication::applicationPid())
-                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+    const QString socketName = QStringLiteral("/kestoide-%1-%2")
+                                   .arg(QCoreApplication::applicationPid())
+                                   .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
     if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
-        d->path = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + name);
+        d->path =
+            QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + socketName);
     if (d->path.size() >= qsizetype(sizeof address.sun_path) || !d->path.startsWith('/'))
-        d->path = QFile::encodeName(QDir::tempPath() + name);
+        d->path = QFile::encodeName(QDir::tempPath() + socketName);
     if (d->path.size() >= qsizetype(sizeof address.sun_path))
         return false;
     std::memcpy(address.sun_path, d->path.constData(), size_t(d->path.size()) + 1);

@@ -83,7 +83,7 @@ focus "$main"
 key ctrl+r
 question=$(wait_window '^KESTO IDE$')
 focus "$question"
-key Return # compile first
+key Return # compile first; the stand-in assembler writes noname.hex beside the source
 _ran() { grep -qF "zozevadi.exe|C:\\users\\$me\\Documents|/3|noname.hex|" "$installed/tools.log" 2>/dev/null; }
 poll 10 _ran || fail "no run tool on port 3: $(cat "$installed/tools.log")"
 log "ok: the run tool got /3"
@@ -99,7 +99,8 @@ expect_eq "what is left in the program's folder" "$(cd "$installed" && find . -t
     "./ruderari.exe ./ruderari.exe.args ./tools.log ./zozevadi.exe ./zozevadi.exe.args "
 [[ ! -e $drive/ProgramData/Microsoft/Windows/Start\ Menu/Programs/KESTO\ IDE.lnk ]] || fail "the shortcut is left"
 expect_eq "the users' files" "$(inis)$(ls | tr '\n' ' ')" "Default/Documents/kestoide.ini \
-nauczyciel/Documents/kestoide.ini $me/Documents/kestoide.ini uczen/Documents/kestoide.ini kestoide.ini moj.asm "
+nauczyciel/Documents/kestoide.ini $me/Documents/kestoide.ini uczen/Documents/kestoide.ini kestoide.ini moj.asm \
+noname.hex "
 expect_eq "the uninstall entry" "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KESTO IDE' DisplayName)" ""
 expect_eq "the Open-with entry" "$(reg_default 'HKLM\Software\Classes\Applications\kestoide.exe\shell\open\command')" ""
 expect_eq ".asm default after uninstalling" "$(reg_default 'HKLM\Software\Classes\.asm')" asmfile
