@@ -35,9 +35,15 @@ ClientLayout layoutForClientArea(int widthTwips, int heightTwips);
 // Controls, menus and state are public members, as the window's own fields
 // are to every command: the tests arrange and observe the real window
 // through them rather than through accessors that exist only for tests.
+//
+// The members live in one .cpp file a menu or a concern; each group below
+// names its file. The data members stay in one list at the end, in the order
+// they must be built and torn down in, each with the file that owns it.
 class EditorWin : public QMainWindow {
     Q_OBJECT
 public:
+    // --- editorwin.cpp: the controls, the menus, the layout, the caption,
+    // dropped files.
     explicit EditorWin(Platform &platform, QWidget *parent = nullptr);
     ~EditorWin() override;
 
@@ -50,79 +56,9 @@ public:
         QAction *mnuInfo;
     };
 
-    SourceEditor *txtEdit = nullptr;
-    QLineEdit *Text1 = nullptr; // message line
-    QLineEdit *Text2 = nullptr; // line indicator
-    FileDialog dlgPlik;
-    DocumentState doc;
-    // The document's file as it was last read or written (none while untitled).
-    FileIdentity diskFile;
-    Menus menu{};
-    // The copy of unsaved text that outlives a crash (disk/recoverykeeper.h;
-    // its handlers in recovery.cpp), and the timer that takes it a little
-    // after a change.
-    RecoveryKeeper recoveryKeeper;
-    QTimer recoveryTimer;
-
-public slots:
-    // File menu
-    void mnuNowy();
-    void mnuOtworz();
-    void mnuInf();
-    // Save and Save As tell whether the text was written, so that a command
-    // that saves first goes on only when it was.
-    bool mnuZapisz();
-    bool mnuZapiszjako();
-    void mnuZakoncz();
-    // Edit menu
-    void mnuWytnij();
-    void mnuKopiuj();
-    void mnuWklej();
-    void mnuWszystko();
-    void mnuUsun();
-    // Compiler menu
-    void mnuKompiluj();
-    void mnuUruchom();
-    void mnuCOM1();
-    void mnuCOM2();
-    void mnuCOM3();
-    void mnuCOM4();
-    // Help menu
-    void mnuInfo();
-
-public:
-    // Window procedures.
-    void saveset();
-    void showxy();
-    void Skompiluj();
-    void NowyDoc();
-    // The close logic: sets `cancel` to keep the window open.
-    void queryClose(bool &cancel);
-
-    // Opens `path` as Open opens a chosen file, unsaved-changes question
-    // first: for a file named on the command line or dropped on the window.
-    void openFile(const QString &path);
-    // The same for a file named on the command line; one that does not
-    // exist yet, in a folder that does, starts as an empty document of that
-    // name, which the first Save writes.
-    void openOrStartFile(const QString &path);
-    // What runs once the window is shown: the text an interrupted run left
-    // unsaved is offered back, then a file named on the command line (empty
-    // for none) opens.
-    void startSession(const QString &fileToOpen);
-    // Takes the recovery copy of the unsaved text now; recoveryTimer calls it.
-    void writeRecoveryCopy();
-    // The process is about to end past the close logic (told to by a signal,
-    // or its display gone): the unsaved text's copy is written now, on this
-    // thread, for the next start to offer; without unsaved text the copy
-    // and its lock go, as when the program is closed.
-    void keepUnsavedTextAtEnd();
-
 signals:
     // The first file of a drop, delivered once the drop is over.
     void fileDropped(const QUrl &url);
-    // The recovery copy's writer has news; emitted on the writer's thread.
-    void recoveryNews();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -141,40 +77,120 @@ private:
     void layoutClient();
     // `wanted`, made smaller where the screen has less room for the window and its frame.
     QSize fittedToScreen(QSize wanted) const;
-    void startUp();
-    // Writes kestoide.ini; true when it was written. saveset() reports it.
-    bool writeSettings();
-    void selectPort(int n);
-    void txtEditChange();
-    void txtEditKeyUp();
     // The caption for the current path and changed mark.
     void writeCaption();
-    // Starts a lab tool as `request` asks, `ended` to be told how it ended;
-    // false, after the box that tells why (`missingText` when the file is not
-    // there), when it did not start.
-    bool startTool(ToolRequest request, const QString &missingText,
-                   std::function<void(const ToolEnd &)> ended);
-    // Compile and Run learn how their tools ended (toolchain.cpp).
-    void compileEnded(const QString &id, const ToolEnd &end);
-    void runWhenNoBoxIsOpen();
-    void runCompiled();
-    // A Run waiting for its compile is called off; true when there was one.
-    bool dropPendingRun();
+    void setStatus(const QString &text);
+    QString currentPath() const { return dlgPlik.FileName; }
+
+    // --- documentcommands.cpp: the File menu, the close logic.
+public slots:
+    void mnuNowy();
+    void mnuOtworz();
+    void mnuInf();
+    // Save and Save As tell whether the text was written, so that a command
+    // that saves first goes on only when it was.
+    bool mnuZapisz();
+    bool mnuZapiszjako();
+    void mnuZakoncz();
+
+public:
+    void NowyDoc();
+    // The close logic: sets `cancel` to keep the window open.
+    void queryClose(bool &cancel);
+    // Opens `path` as Open opens a chosen file, unsaved-changes question
+    // first: for a file named on the command line or dropped on the window.
+    void openFile(const QString &path);
+    // The same for a file named on the command line; one that does not
+    // exist yet, in a folder that does, starts as an empty document of that
+    // name, which the first Save writes.
+    void openOrStartFile(const QString &path);
+
+private:
     // Open of a chosen path, past the question and the dialog.
     bool loadDocument(const QString &path);
     // Save to `path`: writes the text and makes it the document's file.
     bool saveTo(const QString &path);
     bool isDocumentFile(const QString &path) const;
-    // Puts right what saves cut short by an earlier run left behind.
-    void finishInterruptedSaves();
     // Makes `path` the document's file, unchanged since it was read or
     // written; call once the text is in place.
     void adoptFile(const QString &path, bool untitled);
-    QString currentPath() const { return dlgPlik.FileName; }
-    void setStatus(const QString &text);
     // The unsaved-changes question; true when the caller may go on.
     bool maybeSave();
-    // The recovery copy (recovery.cpp).
+
+    // --- editcommands.cpp: the Edit menu and the About box.
+public slots:
+    void mnuWytnij();
+    void mnuKopiuj();
+    void mnuWklej();
+    void mnuWszystko();
+    void mnuUsun();
+    void mnuInfo();
+
+    // --- toolchain.cpp: Compile and Run, and how their tools ended.
+public slots:
+    void mnuKompiluj();
+    void mnuUruchom();
+
+public:
+    void Skompiluj();
+
+private:
+    // Starts a lab tool as `request` asks, `ended` to be told how it ended;
+    // false, after the box that tells why (`missingText` when the file is not
+    // there), when it did not start.
+    bool startTool(ToolRequest request, const QString &missingText,
+                   std::function<void(const ToolEnd &)> ended);
+    void compileEnded(const QString &id, const ToolEnd &end);
+    void runWhenNoBoxIsOpen();
+    void runCompiled();
+    // A Run waiting for its compile is called off; true when there was one.
+    bool dropPendingRun();
+
+    // --- startup.cpp: start-up, kestoide.ini, the port items.
+public slots:
+    void mnuCOM1();
+    void mnuCOM2();
+    void mnuCOM3();
+    void mnuCOM4();
+
+public:
+    void saveset();
+    // What runs once the window is shown: the text an interrupted run left
+    // unsaved is offered back, then a file named on the command line (empty
+    // for none) opens.
+    void startSession(const QString &fileToOpen);
+
+private:
+    void startUp();
+    // Writes kestoide.ini; true when it was written. saveset() reports it.
+    bool writeSettings();
+    void selectPort(int n);
+    // Puts right what saves cut short by an earlier run left behind.
+    void finishInterruptedSaves();
+
+    // --- changetracking.cpp: the changed mark and the line indicator.
+public:
+    void showxy();
+
+private:
+    void txtEditChange();
+    void txtEditKeyUp();
+
+    // --- recovery.cpp: the copy of unsaved text that outlives a crash.
+public:
+    // Takes the recovery copy of the unsaved text now; recoveryTimer calls it.
+    void writeRecoveryCopy();
+    // The process is about to end past the close logic (told to by a signal,
+    // or its display gone): the unsaved text's copy is written now, on this
+    // thread, for the next start to offer; without unsaved text the copy
+    // and its lock go, as when the program is closed.
+    void keepUnsavedTextAtEnd();
+
+signals:
+    // The recovery copy's writer has news; emitted on the writer's thread.
+    void recoveryNews();
+
+private:
     void setUpRecovery();
     void scheduleRecoveryCopy();
     void dropRecoveryCopy(); // the unsaved text is saved or thrown away
@@ -185,6 +201,23 @@ private:
     void reportRecovery(const recovery::Outcome &outcome);
     void showRecoveryReport(const QString &text);
 
+    // --- The data, in construction order.
+public:
+    SourceEditor *txtEdit = nullptr; // editorwin.cpp
+    QLineEdit *Text1 = nullptr;      // message line (editorwin.cpp)
+    QLineEdit *Text2 = nullptr;      // line indicator (kept by changetracking.cpp)
+    FileDialog dlgPlik;              // documentcommands.cpp
+    DocumentState doc;
+    // The document's file as it was last read or written (none while
+    // untitled): documentcommands.cpp.
+    FileIdentity diskFile;
+    Menus menu{}; // editorwin.cpp
+    // The copy of unsaved text that outlives a crash (disk/recoverykeeper.h),
+    // and the timer that takes it a little after a change: recovery.cpp.
+    RecoveryKeeper recoveryKeeper;
+    QTimer recoveryTimer;
+
+private:
     Platform &m_platform;
     // What the status line has said of the recovery copies (recovery.cpp).
     struct RecoveryReport {
@@ -192,9 +225,11 @@ private:
         qint64 lastGoodMs = 0; // when the text of the copy on disk was taken; 0: there is none
         QString waiting;       // kept off the status line by a command's own report
     } m_recoveryReport;
-    // A command has reported on the status line since the text last changed.
+    // A command has reported on the status line since the text last changed
+    // (editorwin.cpp, recovery.cpp).
     bool m_commandReported = false;
-    // Counts the changes of the text, so that a compile knows which text it was for.
+    // Counts the changes of the text, so that a compile knows which text it
+    // was for (changetracking.cpp, toolchain.cpp).
     quint64 m_textVersion = 0;
     // The latest compile, a Run waiting for it, and the latest Run (toolchain.cpp).
     std::optional<CompileJob> m_compile;
@@ -203,7 +238,7 @@ private:
     QString m_runId;
     quint64 m_toolStarts = 0;
     // The last save could not write the file (not cancelled): the status
-    // line tells why.
+    // line tells why (documentcommands.cpp).
     bool m_saveFailed = false;
 };
 
