@@ -32,6 +32,12 @@ struct Lab {
     EditorWin &win() { return *f.win; }
     // What the assembler does before it ends: writes the hex file anew.
     void assemble() { QVERIFY(writeFile(hex, ":04000000740180FC0B\r\n:00000001FF\r\n")); }
+    // The assembler started `nth` writes the hex file and ends well.
+    void compiles(int nth)
+    {
+        assemble();
+        f.platform.endTool(nth, exited(0));
+    }
     // The tools started: 0 the assembler, 1 the run tool, ...
     qsizetype started() const { return f.platform.started.size(); }
 
@@ -81,8 +87,7 @@ void TestCompileRun::runWaitsForItsCompileThenSendsItsProgram()
     // The editor stays the student's meanwhile.
     QVERIFY(win.txtEdit->isEnabled() && !win.txtEdit->isReadOnly());
 
-    lab.assemble();
-    lab.f.platform.endTool(0, exited(0));
+    lab.compiles(0);
 
     QCOMPARE(lab.started(), 2);
     QCOMPARE(lab.f.platform.boxes.size(), 2);
@@ -118,8 +123,7 @@ void TestCompileRun::pendingRunIsCalledOff()
         QVERIFY(openThroughDialog(lab.f, other, "nop\r\n"));
     }
     QCOMPARE(win.Text1->text(), status.replace(u"{other}"_s, other));
-    lab.assemble();
-    lab.f.platform.endTool(0, exited(0));
+    lab.compiles(0);
 
     QCOMPARE(lab.started(), 1);
     QVERIFY(lab.f.platform.boxes.isEmpty());
@@ -197,8 +201,7 @@ void TestCompileRun::onlyTheLatestCompileCounts()
     lab.f.platform.endTool(0, exited(2, u"prog.asm(2): błąd"_s));
     QCOMPARE(lab.started(), 2);
     QCOMPARE(win.Text1->text(), u"Uruchomienie pliku \""_s + lab.source + u"\" czeka na koniec kompilacji"_s);
-    lab.assemble();
-    lab.f.platform.endTool(1, exited(0));
+    lab.compiles(1);
     QCOMPARE(lab.started(), 3);
     QVERIFY(lab.f.platform.boxes.isEmpty());
 }
@@ -278,8 +281,7 @@ void TestCompileRun::failedRunSaysSo()
     Lab lab;
     EditorWin &win = lab.win();
     win.mnuKompiluj();
-    lab.assemble();
-    lab.f.platform.endTool(0, exited(0));
+    lab.compiles(0);
     win.mnuUruchom();
     QCOMPARE(lab.started(), 2);
     const QString running = win.Text1->text();

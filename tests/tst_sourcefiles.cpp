@@ -27,6 +27,19 @@
 
 using namespace kesto;
 
+// A source file holding `bytes` in a folder of its own, with the editor and
+// the platform a test opens and saves it with.
+struct SourceOnDisk {
+    SourceOnDisk(const QString &name, const QByteArray &bytes)
+        : path(dir.filePath(name)), written(writeFile(path, bytes))
+    {}
+    QTemporaryDir dir;
+    const QString path;
+    const bool written;
+    SourceEditor editor;
+    ScriptedPlatform platform;
+};
+
 class TestSourceFiles : public QObject {
     Q_OBJECT
 private slots:
@@ -85,44 +98,37 @@ void TestSourceFiles::loadKeepsEveryByteAndConvertsLetters()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("a.asm"));
-    QVERIFY(writeFile(path, bytes));
-
-    SourceEditor editor;
-    editor.setText(QStringLiteral("old"));
-    ScriptedPlatform platform;
+    SourceOnDisk f(QStringLiteral("a.asm"), bytes);
+    QVERIFY(f.written);
+    f.editor.setText(QStringLiteral("old"));
     modOtworz::LoadReport report;
-    QVERIFY(modOtworz::LoadSourceFile(path, editor, platform, nullptr, nullptr, &report));
-    QCOMPARE(editor.text(), text);
-    QCOMPARE(editor.length(), text.size());
+    QVERIFY(modOtworz::LoadSourceFile(f.path, f.editor, f.platform, nullptr, nullptr, &report));
+    QCOMPARE(f.editor.text(), text);
+    QCOMPARE(f.editor.length(), text.size());
     QTEST(report.encoding == codepage::SourceEncoding::Utf8, "utf8");
-    QVERIFY(platform.boxes.isEmpty());
+    QVERIFY(f.platform.boxes.isEmpty());
 }
 
 void TestSourceFiles::fileWithNulOpensOnlyWhenAsked()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("a.out"));
-    QVERIFY(writeFile(path, QByteArray("\x7F"
-                                       "ELF\x02\0\0\0mov",
-                                       11)));
-    SourceEditor editor;
-    editor.setText(QStringLiteral("kept\r\n"));
-    ScriptedPlatform platform;
+    SourceOnDisk f(QStringLiteral("a.out"), QByteArray("\x7F"
+                                                       "ELF\x02\0\0\0mov",
+                                                       11));
+    QVERIFY(f.written);
+    f.editor.setText(QStringLiteral("kept\r\n"));
     modOtworz::LoadReport report;
-    platform.answer(Button::Cancel);
-    QVERIFY(!modOtworz::LoadSourceFile(path, editor, platform, nullptr, nullptr, &report));
+    f.platform.answer(Button::Cancel);
+    QVERIFY(!modOtworz::LoadSourceFile(f.path, f.editor, f.platform, nullptr, nullptr, &report));
     QVERIFY(report.declined);
     QVERIFY(report.failure.isEmpty());
-    QCOMPARE(editor.text(), QStringLiteral("kept\r\n"));
-    QCOMPARE(platform.boxes.size(), 1);
-    expectBox(platform.boxes[0],
-              QStringLiteral("Plik \"") + path +
+    QCOMPARE(f.editor.text(), QStringLiteral("kept\r\n"));
+    QCOMPARE(f.platform.boxes.size(), 1);
+    expectBox(f.platform.boxes[0],
+              QStringLiteral("Plik \"") + f.path +
                   QStringLiteral("\" nie wygląda na tekst (zawiera znaki NUL). Otworzyć go mimo to?"),
               Buttons::OkCancel, Icon::Exclamation, QStringLiteral("KESTO IDE"));
     // OK opens it all the same: saveThenReopenAndSaveIsByteIdentical(nul bytes).
-    QCOMPARE(platform.boxes[0].defaultButton, std::optional(Button::Cancel));
+    QCOMPARE(f.platform.boxes[0].defaultButton, std::optional(Button::Cancel));
 }
 
 void TestSourceFiles::loadRefusesWhatIsNoReadableFile()
@@ -269,20 +275,17 @@ void TestSourceFiles::saveThenReopenAndSaveIsByteIdentical()
 {
     QFETCH(QByteArray, original);
     QFETCH(QByteArray, saved);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("r.asm"));
-    QVERIFY(writeFile(path, original));
-    SourceEditor editor;
-    ScriptedPlatform platform;
+    SourceOnDisk f(QStringLiteral("r.asm"), original);
+    QVERIFY(f.written);
     for (int round = 0; round < 3; ++round) {
         if (original.contains('\0'))
-            platform.answer(Button::Ok); // open it all the same
-        QVERIFY(modOtworz::LoadSourceFile(path, editor, platform, nullptr));
-        QVERIFY(modZapisz::SaveSourceFile(path, editor, platform, nullptr));
-        QCOMPARE(readAll(path), saved);
+            f.platform.answer(Button::Ok); // open it all the same
+        QVERIFY(modOtworz::LoadSourceFile(f.path, f.editor, f.platform, nullptr));
+        QVERIFY(modZapisz::SaveSourceFile(f.path, f.editor, f.platform, nullptr));
+        QCOMPARE(readAll(f.path), saved);
     }
-    QCOMPARE(platform.unexpectedBoxes, 0);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.asm")});
+    QCOMPARE(f.platform.unexpectedBoxes, 0);
+    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.asm")});
 }
 
 void TestSourceFiles::ownSavesComeBackExactlyOnThisComputerOnly()
@@ -346,15 +349,12 @@ void TestSourceFiles::enterAndSavedLastBreakFollowFirstLineEnd_data()
 void TestSourceFiles::enterAndSavedLastBreakFollowFirstLineEnd()
 {
     QFETCH(QByteArray, file);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("e.asm"));
-    QVERIFY(writeFile(path, file));
-    SourceEditor editor;
-    ScriptedPlatform platform;
-    QVERIFY(modOtworz::LoadSourceFile(path, editor, platform, nullptr));
-    QTest::keyClick(&editor, Qt::Key_Return);
-    QVERIFY(modZapisz::SaveSourceFile(path, editor, platform, nullptr));
-    QTEST(readAll(path), "saved");
+    SourceOnDisk f(QStringLiteral("e.asm"), file);
+    QVERIFY(f.written);
+    QVERIFY(modOtworz::LoadSourceFile(f.path, f.editor, f.platform, nullptr));
+    QTest::keyClick(&f.editor, Qt::Key_Return);
+    QVERIFY(modZapisz::SaveSourceFile(f.path, f.editor, f.platform, nullptr));
+    QTEST(readAll(f.path), "saved");
 }
 
 QTEST_MAIN(TestSourceFiles)
