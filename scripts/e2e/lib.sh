@@ -1,26 +1,17 @@
-# Helpers for driving KESTO IDE in a real X server with real key events.
-# Sourced by scripts/e2e.sh and the scripts in scripts/e2e/; needs DISPLAY (Xvfb)
-# and, for the screen-reader checks, a session bus with AT-SPI.
+# Helpers for driving KESTO IDE for Windows in a real X server with real key
+# events, sourced by the scripts in scripts/e2e/; needs DISPLAY (Xvfb).
 
-# Wraps the calling script in Xvfb (and a private session bus when AT-SPI is
-# installed), unless that was done already. Call as: e2e_wrap "$0" "$@"
+# Wraps the calling script in Xvfb, unless that was done already.
+# Call as: e2e_wrap "$0" "$@"
 e2e_wrap() {
     [[ -n ${KESTO_E2E_INNER:-} ]] && return 0
     export KESTO_E2E_INNER=1
     # xdotool reads the text it types in the locale's encoding.
     export LC_ALL=C.UTF-8
-    unset SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS
-    # -noreset: the server keeps the keyboard map loaded below while no
-    # client is connected.
-    local xvfb=(xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -noreset")
-    if command -v dbus-run-session >/dev/null && command -v gdbus >/dev/null &&
-        [[ -x /usr/libexec/at-spi-bus-launcher ]]; then
-        export KESTO_E2E_A11Y=1
-        # The bus daemon complains that it may not raise its file limit: noise.
-        exec dbus-run-session -- "${xvfb[@]}" bash "$@" 2> >(grep -v 'dbus-daemon\[' >&2)
-    fi
-    export KESTO_E2E_A11Y=0
-    exec "${xvfb[@]}" bash "$@"
+    unset SESSION_MANAGER
+    # -noreset: the server keeps the keyboard map loaded while no client is
+    # connected.
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -noreset" bash "$@"
 }
 
 # Every script's start: wraps it in Xvfb, then takes its two arguments, the
@@ -122,37 +113,6 @@ focus() { # id
     poll 5 _try_focus "$1" || fail "window $1 does not take the focus"
 }
 
-# xdotool types a letter missing from the keyboard map by binding it to a spare
-# key for a moment; the program may read the map after it was taken back and
-# see nothing. So give the Polish letters keys of their own (F13-F21 are unused).
-load_polish_keys() {
-    local dir layout
-    dir=$(mktemp -d)
-    mkdir -p "$dir/symbols"
-    cat >"$dir/symbols/kestopl" <<'KEYS'
-xkb_symbols "letters" {
-    key <FK13> { [ aogonek, Aogonek ] };
-    key <FK14> { [ cacute, Cacute ] };
-    key <FK15> { [ eogonek, Eogonek ] };
-    key <FK16> { [ lstroke, Lstroke ] };
-    key <FK17> { [ nacute, Nacute ] };
-    key <FK18> { [ oacute, Oacute ] };
-    key <FK19> { [ sacute, Sacute ] };
-    key <FK20> { [ zacute, Zacute ] };
-    key <FK21> { [ zabovedot, Zabovedot ] };
-};
-KEYS
-    layout=$(setxkbmap -query | awk '/^layout:/ { print $2 }')
-    setxkbmap -I"$dir" -symbols "pc+${layout:-us}+inet(evdev)+kestopl(letters)" -print |
-        xkbcomp -w 0 -I"$dir" - "$DISPLAY" >/dev/null 2>&1 || true
-    rm -rf "$dir"
-    if xkbcomp "$DISPLAY" - 2>/dev/null | grep -q zabovedot; then
-        log "the Polish letters have keys of their own"
-    else
-        log "warning: the Polish letters are not in the keyboard map; typing may drop some"
-    fi
-}
-
 # Real key events through XTEST, to whatever window has the focus.
 key() { xdotool key --clearmodifiers --delay 30 "$@"; }
 type_text() { xdotool type --clearmodifiers --delay 15 -- "$1"; }
@@ -234,55 +194,4 @@ wait_exit() { # pid expected-status
     local status=0
     wait "$1" || status=$?
     expect_eq "exit status" "$status" "$2"
-}
-
-# --- screen reader view (AT-SPI) ---------------------------------------------
-
-a11y_on() { [[ ${KESTO_E2E_A11Y:-0} == 1 ]]; }
-
-A11Y_BUS="" A11Y_APP=""
-_gv_string() { sed -E "s/^\(<?[\"']//; s/[\"']>?,\)$//"; }
-_a11y() { gdbus call -a "$A11Y_BUS" -d "$A11Y_APP" -o "$1" -m "${@:2}" 2>/dev/null; }
-a11y_name() { _a11y "$1" org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible Name | _gv_string; }
-a11y_role() { _a11y "$1" org.a11y.atspi.Accessible.GetRoleName | _gv_string; }
-a11y_text() { _a11y "$1" org.a11y.atspi.Text.GetText -- 0 -1 | _gv_string; }
-a11y_children() { _a11y "$1" org.a11y.atspi.Accessible.GetChildren | grep -oE "/org/a11y/atspi/accessible/[0-9a-z]+"; }
-
-# Finds the program on the accessibility bus.
-a11y_connect() {
-    _registered() {
-        A11Y_BUS=$(gdbus call --session -d org.a11y.Bus -o /org/a11y/bus -m org.a11y.Bus.GetAddress \
-            2>/dev/null | _gv_string) || return 1
-        [[ -n $A11Y_BUS ]] || return 1
-        local app
-        for app in $(gdbus call -a "$A11Y_BUS" -d org.a11y.atspi.Registry \
-            -o /org/a11y/atspi/accessible/root -m org.a11y.atspi.Accessible.GetChildren 2>/dev/null |
-            grep -oE "':[0-9.]+'" | tr -d "'"); do
-            A11Y_APP=$app
-            [[ $(a11y_name /org/a11y/atspi/accessible/root) == "KESTO IDE" ]] && return 0
-        done
-        return 1
-    }
-    poll 10 _registered || fail "the program is not on the accessibility bus"
-}
-
-# Writes the tree as "depth<TAB>role<TAB>name<TAB>path" lines.
-a11y_tree() { # [path depth]
-    local path=${1:-/org/a11y/atspi/accessible/root} depth=${2:-0} child
-    printf '%s\t%s\t%s\t%s\n' "$depth" "$(a11y_role "$path")" "$(a11y_name "$path")" "$path"
-    (( depth < 8 )) || return 0
-    local children
-    mapfile -t children < <(a11y_children "$path")
-    for child in "${children[@]}"; do a11y_tree "$child" $((depth + 1)); done
-}
-
-# The object path of the first object with this accessible name.
-a11y_find() { # tree-file name
-    awk -F'\t' -v n="$2" '$3 == n { print $4; exit }' "$1"
-}
-
-wait_a11y_text() { # what path expected
-    _text_is() { [[ $(a11y_text "$1") == "$2" ]]; }
-    poll 10 _text_is "$2" "$3" || fail "$1: a screen reader reads [$(a11y_text "$2")], expected [$3]"
-    log "ok: $1 reads [$3]"
 }
