@@ -187,3 +187,17 @@ def wine_prefix(out_dir):
     yield prefix
     wine.end(prefix)
 
+
+@pytest.fixture(scope="session")
+def windows_stage(request, screen, out_dir):
+    """KESTO IDE for Windows in C:\\KESTO IDE of a fresh prefix, BUILD_WIN/wine-e2e,
+    with the stand-in tools; the keyboard is the Polish one Wine knows."""
+    import winlab
+
+    build = os.path.realpath(request.config.getoption("--program"))
+    winlab.polish_keyboard(screen)
+    stage = winlab.Stage(build, os.path.join(build, "wine-e2e"), out_dir)
+    yield stage
+    stage.end()
+    if os.path.exists(stage.tools_log):
+        shutil.copy(stage.tools_log, os.path.join(out_dir, "tools.log"))

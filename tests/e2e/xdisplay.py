@@ -103,6 +103,22 @@ class Screen:
         except xerror.XError:
             return False
 
+    def wm_class(self, window):
+        try:
+            return window.get_wm_class() or ()
+        except xerror.XError:
+            return ()
+
+    def width(self, window):
+        try:
+            return window.get_geometry().width
+        except xerror.XError:
+            return 0
+
+    def top_level(self, of_class):
+        """The visible windows one level below the root whose WM_CLASS names `of_class`."""
+        return [w for w in self._children(self.root) if self.viewable(w) and of_class in self.wm_class(w)]
+
     def window(self, wid):
         return self.dpy.create_resource_object("window", wid)
 
@@ -226,6 +242,10 @@ class Screen:
     def type(self, text):
         subprocess.run(["xdotool", "type", "--clearmodifiers", "--delay", "15", "--", text], env=self.env(),
                        check=True, timeout=60)
+
+    def click(self, window, x, y):
+        subprocess.run(["xdotool", "mousemove", "--window", str(window.id), str(x), str(y), "click", "1"],
+                       env=self.env(), check=True, timeout=15)
 
     def load_polish_keys(self):
         with tempfile.TemporaryDirectory() as folder:
