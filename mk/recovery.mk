@@ -5,10 +5,11 @@
 #                     second after typing; then killed at varied moments of a
 #                     20 MB save: the file must hold the old text or the new
 #                     one, whole (for a rewrite in place, once the program has
-#                     started again)
+#                     started again); tests/e2e/test_recovery.py and
+#                     test_killed_save.py
 
 # xclip puts text on the clipboard and reads the editor's copy back.
-E2E_RECOVERY_DEPS = xclip
+E2E_RECOVERY_DEPS = $(E2E_PYTHON_DEPS) xclip
 
 CI_CHECKS += e2e-recovery
 
@@ -16,5 +17,5 @@ CI_CHECKS += e2e-recovery
 
 e2e-recovery: build
 	@bash scripts/install-deps $(E2E_RECOVERY_DEPS)
-	bash scripts/e2e/recovery.sh $(BUILD)/ide/kestoide $(BUILD)/e2e-recovery
-	bash scripts/e2e/killed-save.sh $(BUILD)/ide/kestoide $(BUILD)/e2e-recovery
+	$(E2E_PYTEST) tests/e2e/test_recovery.py tests/e2e/test_killed_save.py \
+	    --program $(BUILD)/ide/kestoide --out $(BUILD)/e2e-recovery

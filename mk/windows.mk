@@ -78,8 +78,10 @@ windows-package: $(WIN_SETUP)
 windows-test: windows-build
 	@bash scripts/windows/run-tests.sh $(WIN_BUILD) $(WIN_TEST_PREFIX) $(JOBS)
 
-# Screenshots and the stand-in tools' log go to $(WIN_BUILD)/e2e/; the tools'
-# consoles are checked under a window manager (openbox).
+# pytest (tests/e2e/test_windows*.py, E2E_PYTEST of mk/e2e.mk): screenshots
+# and the stand-in tools' log go to $(WIN_BUILD)/e2e/; the tools' consoles are
+# checked under a window manager (openbox); the installer in a prefix of its own.
 windows-e2e: windows
-	@bash scripts/install-deps openbox xclip
-	bash scripts/e2e/windows.sh $(WIN_BUILD) $(WIN_BUILD)/e2e
+	@bash scripts/install-deps openbox xclip $(E2E_PYTHON_DEPS)
+	$(E2E_PYTEST) tests/e2e/test_windows.py tests/e2e/test_windows_consoles.py tests/e2e/test_windows_setup.py \
+	    --program $(WIN_BUILD) --out $(WIN_BUILD)/e2e
