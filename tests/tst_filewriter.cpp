@@ -7,6 +7,7 @@
 // `--save PATH BYTES SAVES [FILE-SIZE-LIMIT]`, which opens PATH in a real
 // window, puts a text of about BYTES in, prints "saving" and saves SAVES times.
 
+#include "disk/durablewrite.h"
 #include "disk/fileio.h"
 #include "disk/filewriter.h"
 #include "disk/recoverywriter.h"

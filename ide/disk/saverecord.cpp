@@ -1,5 +1,6 @@
 #include "saverecord.h"
 
+#include "durablewrite.h"
 #include "fileio.h"
 #include "statedir.h"
 
