@@ -1,3 +1,7 @@
+// The durable steps on Unix: fsync of the file and of its folder, and a
+// rename within the folder, taken through descriptors so that the folder
+// synced is the one the name went into.
+
 #include "durablewrite.h"
 
 #include "fileio.h"

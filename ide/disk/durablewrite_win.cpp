@@ -1,3 +1,7 @@
+// The durable steps on Windows: FlushFileBuffers, and moves that are
+// written through instead of a sync of the folder; the replace of a user's
+// file through ReplaceFileW.
+
 #include "durablewrite.h"
 
 #include "fileio.h"
@@ -20,8 +24,15 @@ namespace {
 constexpr std::size_t writeChunk = std::size_t(4) << 20;
 
 // True when the step may be taken; else GetLastError tells of a refused step.
-bool allowed(const DurableStep &step)
+bool allowed(DurableStep::Kind kind, const QString &path, const QString &to = {}, const QString &backup = {},
+             bool writeThrough = false)
 {
+    DurableStep step;
+    step.kind = kind;
+    step.path = path;
+    step.to = to;
+    step.backup = backup;
+    step.writeThrough = writeThrough;
     if (stepAllowed(step))
         return true;
     SetLastError(ERROR_WRITE_FAULT);
@@ -30,16 +41,15 @@ bool allowed(const DurableStep &step)
 
 bool moveFile(const QString &from, const QString &to, DWORD flags)
 {
-    DurableStep step{DurableStep::Rename, from, to};
-    step.writeThrough = (flags & MOVEFILE_WRITE_THROUGH) != 0;
-    return allowed(step) && MoveFileExW(longPath(from).c_str(), longPath(to).c_str(), flags);
+    return allowed(DurableStep::Rename, from, to, {}, (flags & MOVEFILE_WRITE_THROUGH) != 0) &&
+           MoveFileExW(longPath(from).c_str(), longPath(to).c_str(), flags);
 }
 
 // ReplaceFileW: `replacement` takes the name of `target`, with its
 // attributes, ACL and streams; the old file goes to `backup` first.
 bool replaceFile(const QString &target, const QString &replacement, const QString &backup)
 {
-    return allowed({DurableStep::Replace, replacement, target, backup}) &&
+    return allowed(DurableStep::Replace, replacement, target, backup) &&
            ReplaceFileW(longPath(target).c_str(), longPath(replacement).c_str(), longPath(backup).c_str(),
                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
 }
@@ -48,7 +58,7 @@ bool replaceFile(const QString &target, const QString &replacement, const QStrin
 // write-through of its own).
 bool syncPath(const QString &path)
 {
-    if (!allowed({DurableStep::SyncFile, path}))
+    if (!allowed(DurableStep::SyncFile, path))
         return false;
     const HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -84,7 +94,7 @@ void keepAttributes(const QString &path, DWORD attributes)
 
 bool syncFile(QFileDevice &file, const QString &name)
 {
-    return file.flush() && allowed({DurableStep::SyncFile, name.isEmpty() ? file.fileName() : name}) &&
+    return file.flush() && allowed(DurableStep::SyncFile, name.isEmpty() ? file.fileName() : name) &&
            FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())));
 }
 

@@ -48,6 +48,9 @@ bool writeOut(QFileDevice &file, std::string_view bytes);
 void startWriteback(int fd, qint64 offset, qint64 size);
 // An exclusive lock on the open file, without waiting for it.
 bool lockFile(QFile &file);
+// The locked file still has the name it was opened by: another instance
+// may have removed it before letting go of its lock.
+bool stillNamed(const QFile &file);
 // Sets the modification time of the lock file open on `fd` to now, to show
 // other hosts that its instance lives (Unix; a Windows lock has no descriptor).
 void touchLock(int fd);

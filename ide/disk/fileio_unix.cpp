@@ -1,4 +1,6 @@
 #include "fileio_unix.h"
+
+#include "fileidentity.h"
 #include "fileio.h"
 
 #include <QFile>
@@ -70,6 +72,11 @@ void startWriteback([[maybe_unused]] int fd, [[maybe_unused]] qint64 offset, [[m
 }
 
 bool lockFile(QFile &file) { return ::flock(file.handle(), LOCK_EX | LOCK_NB) == 0; }
+
+bool stillNamed(const QFile &file)
+{
+    return identityOf(file.fileName()) == identityOfDescriptor(file.handle());
+}
 
 void touchLock(int fd)
 {

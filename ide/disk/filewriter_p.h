@@ -3,7 +3,7 @@
 // (filewriter_unix.cpp) and Windows (filewriter_win.cpp) hand each other.
 
 #include "durablewrite.h"
-#include "filewriter.h"
+#include "writeoptions.h"
 
 namespace kesto::writer {
 
