@@ -269,6 +269,9 @@ private slots:
     void eachSaveKeepsTheFileAsItWas();
 #endif
     void strayNamedTemporaryIsRemovedByTheNextSave();
+#ifdef Q_OS_UNIX
+    void linkToANameThatIsNoTextSavesThatFile();
+#endif
 #ifdef Q_OS_WIN
     void windowsSaveKeepsAttributesLinksAndLongPaths_data();
     void windowsSaveKeepsAttributesLinksAndLongPaths();
@@ -430,6 +433,36 @@ void TestFileWriter::strayNamedTemporaryIsRemovedByTheNextSave()
              QStringList({QStringLiteral(".other.asm.kestoide-tmp-abcd1234"),
                           QStringLiteral(".prog.asm.kestoide-tmp-efgh5678"), QStringLiteral("prog.asm")}));
 }
+
+#ifdef Q_OS_UNIX
+void TestFileWriter::linkToANameThatIsNoTextSavesThatFile()
+{
+    // A name in Latin-2 bytes, which UTF-8 cannot read: the link leads to it,
+    // and the save must reach that file, not one named after its text.
+    QTemporaryDir dir;
+    const QByteArray name = "za\xbf\xf3\xb3\xe6.asm";
+    const QByteArray target = native(dir.path()) + '/' + name;
+    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    QVERIFY(fd >= 0);
+    const bool made = ::write(fd, oldBytes.constData(), std::size_t(oldBytes.size())) == oldBytes.size();
+    ::close(fd);
+    QVERIFY(made);
+    const QString link = dir.filePath(u"prog.asm"_s);
+    QCOMPARE(::symlink(name.constData(), native(link).constData()), 0);
+
+    QCOMPARE(writeFile(link, [](const ByteSink &sink) { return sink("new"); }).status, WriteStatus::Written);
+    QFile saved;
+    QVERIFY(saved.open(::open(target.constData(), O_RDONLY | O_CLOEXEC), QIODevice::ReadOnly,
+                       QFileDevice::AutoCloseHandle));
+    QCOMPARE(saved.readAll(), QByteArray("new"));
+    QVERIFY(QFileInfo(link).isSymLink());
+    // Nothing beside them: Qt cannot list a name that is no text.
+    const auto left = std::distance(std::filesystem::directory_iterator(native(dir.path()).constData()),
+                                    std::filesystem::directory_iterator());
+    ::unlink(target.constData()); // nor remove it
+    QCOMPARE(left, 2);
+}
+#endif
 
 #ifdef Q_OS_WIN
 void TestFileWriter::windowsSaveKeepsAttributesLinksAndLongPaths_data()

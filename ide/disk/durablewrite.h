@@ -10,6 +10,7 @@
 // DurableWrite; a file changed in place (the save record, the in-place
 // rewrite) through syncFile() and syncFolder().
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -83,6 +84,9 @@ public:
     // soon as `abandoned` (when given) turns true, and then never takes the
     // name.
     explicit DurableWrite(const QString &target, const std::atomic<bool> *abandoned = nullptr);
+    // The same for a target in the system's own terms (native()): a name
+    // that a link leads to need not be text.
+    explicit DurableWrite(const QByteArray &nativeTarget, const std::atomic<bool> *abandoned = nullptr);
     // Removes the temporary file unless it took the target's name.
     ~DurableWrite();
     DurableWrite(const DurableWrite &) = delete;
@@ -99,7 +103,8 @@ public:
     // owner alone may read (`ownerOnly`) until it is given the old file's
     // mode, or one the user's umask decides for.
     bool createFresh(const QString &prefix, bool mayBeUnnamed, bool ownerOnly);
-    // The temporary's descriptor (a C library descriptor on Windows).
+    // The temporary's descriptor (a C library descriptor on Windows); -1
+    // once it is closed (Windows closes it to move it).
     int handle() const;
 
     // Appends `bytes` to the temporary.

@@ -60,13 +60,14 @@ bool syncFolder(const QString &folder)
 }
 
 struct DurableWrite::Private {
-    Private(const QString &path, const std::atomic<bool> *givenUpWhen)
-        : folderPath(QFileInfo(path).path()), target(nameOf(path)), abandoned(givenUpWhen),
-          folder(::open(native(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    Private(const QByteArray &path, const std::atomic<bool> *givenUpWhen)
+        : folderPath(QFile::decodeName(folderOf(path))), target(path.mid(path.lastIndexOf('/') + 1)),
+          abandoned(givenUpWhen),
+          folder(::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {}
 
-    QString folderPath;
-    QByteArray target; // the name in the folder
+    QString folderPath; // for a watcher
+    QByteArray target;  // the name in the folder
     const std::atomic<bool> *abandoned;
     Descriptor folder;
     Descriptor temp{-1};
@@ -83,7 +84,11 @@ struct DurableWrite::Private {
 };
 
 DurableWrite::DurableWrite(const QString &target, const std::atomic<bool> *abandoned)
-    : d(std::make_unique<Private>(target, abandoned))
+    : DurableWrite(native(target), abandoned)
+{}
+
+DurableWrite::DurableWrite(const QByteArray &nativeTarget, const std::atomic<bool> *abandoned)
+    : d(std::make_unique<Private>(nativeTarget, abandoned))
 {}
 
 DurableWrite::~DurableWrite()

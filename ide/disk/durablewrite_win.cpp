@@ -119,6 +119,10 @@ DurableWrite::DurableWrite(const QString &target, const std::atomic<bool> *aband
     : d(std::make_unique<Private>(target, abandoned))
 {}
 
+DurableWrite::DurableWrite(const QByteArray &nativeTarget, const std::atomic<bool> *abandoned)
+    : DurableWrite(QFile::decodeName(nativeTarget), abandoned)
+{}
+
 DurableWrite::~DurableWrite()
 {
     if (!d->placed && !d->temp.fileName().isEmpty())

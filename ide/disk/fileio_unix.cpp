@@ -23,6 +23,12 @@ constexpr std::size_t writeChunk = std::size_t(4) << 20;
 
 qsizetype nameUnits(const QString &piece) { return native(piece).size(); }
 
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
 Descriptor::~Descriptor()
 {
     if (fd >= 0)

@@ -1,10 +1,15 @@
 #pragma once
 // What the Unix half of the disk code shares beyond fileio.h.
 
+#include <QByteArray>
+
 #include <atomic>
 #include <string_view>
 
 namespace kesto::fileio {
+
+// The folder part of a path in the system's own terms ("." for a bare name).
+QByteArray folderOf(const QByteArray &path);
 
 // Closes its descriptor when it goes.
 struct Descriptor {

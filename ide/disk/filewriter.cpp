@@ -45,8 +45,12 @@ Replace writeAndPlace(fileio::DurableWrite &temp, const QString &target,
     if (options.afterLastByte)
         options.afterLastByte();
     using Outcome = fileio::DurableWrite::Outcome;
-    const Outcome placed =
-        temp.place(placing, [&] { result.written = identityOfPlaced(atLastByte, identityOf(target)); });
+    // The temporary, still open on Unix, is the file that took the name.
+    const Outcome placed = temp.place(placing, [&] {
+        const int handle = temp.handle();
+        result.written =
+            identityOfPlaced(atLastByte, handle >= 0 ? identityOfDescriptor(handle) : identityOf(target));
+    });
     result.backupKept = temp.backupKept();
     return placed == Outcome::Placed    ? Replace::Done
            : placed == Outcome::OldKept ? Replace::NotPossible

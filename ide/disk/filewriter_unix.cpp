@@ -37,12 +37,6 @@ void removeUnlessHeld(const QString &path)
 
 namespace {
 
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
 // The file a write to `path` reaches: the link stays and the file it names
 // gets the text. A missing file at the end is fine: the save creates it.
 bool followLinks(QByteArray path, QByteArray &target)
@@ -158,8 +152,9 @@ Replace replaceFile(const Target &t, const ByteSource &source, const WriteOption
                     WriteResult &result)
 {
     const Replace elsewhere = t.exists ? Replace::NotPossible : Replace::Failed;
+    // The name a link leads to is taken as it is: it need not be text.
     const QString target = QFile::decodeName(t.path);
-    DurableWrite temp(target);
+    DurableWrite temp(t.path);
     if (!temp.ready())
         return elsewhere;
     const QFileInfo info(target);
@@ -183,10 +178,6 @@ WriteResult writeFileHere(const QString &path, const ByteSource &source, const W
     const QByteArray given = QFile::encodeName(path);
     Target t;
     if (given.isEmpty() || given.contains('\0') || !followLinks(given, t.path))
-        return result;
-    // A link to a name that is no text in this locale would, taken as
-    // text, lead to another file.
-    if (QFile::encodeName(QFile::decodeName(t.path)) != t.path)
         return result;
     t.exists = ::stat(t.path.constData(), &t.st) == 0;
     if (!t.exists && errno != ENOENT)
