@@ -1,3 +1,6 @@
+// Why an open or save failed, in errno's terms and from what stat() and
+// statvfs() tell.
+
 #include "failurereason.h"
 #include "failurereason_p.h"
 

@@ -1,3 +1,6 @@
+// Why an open or save failed, in GetLastError's terms and from the
+// file's attributes.
+
 #include "failurereason.h"
 #include "failurereason_p.h"
 

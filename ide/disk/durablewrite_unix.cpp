@@ -168,8 +168,8 @@ DurableWrite::Outcome DurableWrite::place(Placing, const std::function<void()> &
         else if (errno != EEXIST)
             return Outcome::Failed;
     }
-    // A rename takes the place of whatever had the name, and with it its
-    // other attributes.
+    // Every placing is a rename here, over whatever has the name: the
+    // caller gave the new file the old one's attributes beforehand.
     if (d->name.isEmpty() ||
         !allowed(DurableStep::Rename, d->tempPath(), d->folderPath + u'/' + QFile::decodeName(d->target)) ||
         ::renameat(d->folder.fd, d->name.constData(), d->folder.fd, d->target.constData()) != 0)

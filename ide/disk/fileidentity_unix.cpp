@@ -1,3 +1,5 @@
+// A file's identity on Unix: stat(), to the nanosecond.
+
 #include "fileidentity.h"
 
 #include <QFile>

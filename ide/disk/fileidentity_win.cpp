@@ -1,3 +1,6 @@
+// A file's identity on Windows: the volume's serial number, the file index
+// and the times of a handle opened for its attributes only.
+
 #include "fileidentity.h"
 
 #include "fileio_win.h"

@@ -1,3 +1,5 @@
+// The small file operations on Unix: descriptors, flock, fchmod.
+
 #include "fileio_unix.h"
 
 #include "fileidentity.h"

@@ -1,3 +1,5 @@
+// The small file operations on Windows: long paths, LockFileEx.
+
 #include "fileio_win.h"
 #include "fileio.h"
 

@@ -1,3 +1,5 @@
+// Opening a file for reading on Unix: a FIFO or a device must not block.
+
 #include "regularfile.h"
 
 #include <QFile>

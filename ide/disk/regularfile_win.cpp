@@ -1,3 +1,5 @@
+// Opening a file for reading on Windows.
+
 #include "regularfile.h"
 
 #include <QFile>

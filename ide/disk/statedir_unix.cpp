@@ -1,3 +1,5 @@
+// The program's own folder on Unix, by the XDG base directory rules.
+
 #include "statedir.h"
 
 #include <QDir>

@@ -1,3 +1,5 @@
+// The program's own folder on Windows: the local application data folder.
+
 #include "statedir.h"
 
 #include <QStandardPaths>
@@ -14,7 +16,7 @@ QString systemStateFolder()
         (base.size() > 2 && base.at(1) == u':' && (base.at(2) == u'/' || base.at(2) == u'\\')) ||
         base.startsWith(QStringLiteral("//")) || base.startsWith(QStringLiteral("\\\\"));
     return windowsPath ? base + QStringLiteral("/kestoide")
-                              : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+                       : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
 }
 
 } // namespace kesto
