@@ -7,7 +7,7 @@ namespace kesto {
 
 QString stateDirectory()
 {
-    const QString dir = systemStateFolder();
+    QString dir = systemStateFolder();
     if (dir.isEmpty() || !QDir().mkpath(dir))
         return {};
     // Tightened every time, also for a folder an older run left open.
