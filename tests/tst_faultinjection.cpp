@@ -3,6 +3,7 @@
 // names no file system takes, files changed behind the program's back.
 // Whatever fails, every file stays as it was, byte for byte.
 
+#include "disk/durablewrite.h"
 #include "disk/fileio.h"
 #include "disk/statedir.h"
 #include "failurereason.h"

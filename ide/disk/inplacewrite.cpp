@@ -1,5 +1,6 @@
 #include "inplacewrite.h"
 
+#include "durablewrite.h"
 #include "fileio.h"
 #include "saverecord.h"
 #include "statedir.h"

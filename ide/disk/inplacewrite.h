@@ -2,7 +2,7 @@
 // The file writer's in-place way (filewriter.h). Nothing outside the writer
 // uses it.
 
-#include "filewriter.h"
+#include "writeoptions.h"
 
 class QFile;
 

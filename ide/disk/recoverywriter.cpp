@@ -1,31 +1,17 @@
 #include "recoverywriter.h"
 
+#include "durablewrite.h"
 #include "fileio.h"
 #include "statedir.h"
 
 #include <QFile>
-#include <QFileInfo>
 
-#include <algorithm>
 #include <chrono>
 #include <utility>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace kesto::recovery {
 
 using namespace fileio;
-
-#ifndef Q_OS_UNIX
-namespace {
-// Small enough that an abandoned write stops soon.
-constexpr std::size_t writeChunk = std::size_t(4) << 20;
-} // namespace
-#endif
 
 Writer::Writer(const QString &copyPath, const QString &tempPath, int lockFd, std::function<void()> news)
     : m_copyPath(copyPath), m_tempPath(tempPath), m_lockFd(lockFd), m_news(std::move(news)),
@@ -146,10 +132,8 @@ void Writer::run()
             makeSpare(lock);
         if (Clock::now() >= refreshed + refreshEvery) {
             lock.unlock();
-#ifdef Q_OS_UNIX
             // The lock's time shows hosts sharing this folder that the instance lives.
-            ::futimens(m_lockFd, nullptr);
-#endif
+            touchLock(m_lockFd);
             refreshed = Clock::now();
             lock.lock();
         }
@@ -210,38 +194,14 @@ void Writer::makeSpare(std::unique_lock<std::mutex> &lock)
 bool writeCopyFile(const QString &copyPath, const QString &tempPath, const Copy &copy,
                    const std::atomic<bool> *abandoned)
 {
-    const auto givenUp = [abandoned] { return abandoned && abandoned->load(); };
     const std::string head = encodeHead(copy, copy.text);
     // Written beside the copy, synced, then renamed over it: a crash leaves
-    // the old copy or the new one.
-#ifdef Q_OS_UNIX
-    const QByteArray temp = native(tempPath);
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, head, abandoned) &&
-              writeAll(fd, copy.text, abandoned) && syncDescriptor(fd, tempPath);
-    ok = ::close(fd) == 0 && ok;
-#else
-    QFile file(tempPath);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) &&
-              file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    for (std::string_view part : {std::string_view(head), std::string_view(copy.text)}) {
-        while (ok && !part.empty() && !givenUp()) {
-            const std::size_t n = std::min(part.size(), writeChunk);
-            ok = file.write(part.data(), static_cast<qint64>(n)) == static_cast<qint64>(n);
-            part.remove_prefix(n);
-        }
-    }
-    ok = ok && !givenUp() && syncFile(file);
-    file.close();
-#endif
-    if (ok && !givenUp() && renameFile(tempPath, copyPath)) {
-        syncFolder(QFileInfo(copyPath).path());
-        return true;
-    }
-    QFile::remove(tempPath);
-    return false;
+    // the old copy or the new one. One that has taken its name counts as
+    // written even where its folder could not be synced: a crash still
+    // leaves a copy whole.
+    DurableWrite temp(copyPath, abandoned);
+    return temp.ready() && temp.create(tempPath) && temp.write(head) && temp.write(copy.text) &&
+           temp.place(DurableWrite::Placing::Over) != DurableWrite::Outcome::Failed;
 }
 
 void Writer::removeCopy()

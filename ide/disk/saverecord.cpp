@@ -1,5 +1,6 @@
 #include "saverecord.h"
 
+#include "durablewrite.h"
 #include "fileio.h"
 #include "statedir.h"
 
@@ -305,13 +306,10 @@ QStringList repairInterruptedSaves()
     for (const QString &name : names) {
         QFile file(folder + u'/' + name);
         // A locked record belongs to a save that is still running.
-        if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !fileio::lockFile(file))
+        // One finished and removed while this one waited for the lock has no name.
+        if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !fileio::lockFile(file) ||
+            !fileio::stillNamed(file))
             continue;
-#ifdef Q_OS_UNIX
-        // Finished and removed while this one waited for the lock.
-        if (identityOf(file.fileName()) != identityOfDescriptor(file.handle()))
-            continue;
-#endif
         // A record is locked just after it is made: an empty one may be that
         // moment of a save starting in another instance. Once older, it is
         // what a save killed at that moment left, and names nothing to repair.

@@ -11,6 +11,8 @@ namespace kesto {
 // folder, which a logout empties. Created on first use, readable only by the
 // user (lab machines are shared); empty when it cannot be made.
 QString stateDirectory();
+// Where this system keeps that folder, whether it is there or not.
+QString systemStateFolder();
 
 // Whether an entry another computer wrote into that folder may still belong
 // to a running instance there.

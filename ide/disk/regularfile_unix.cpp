@@ -1,19 +1,17 @@
+// Opening a file for reading on Unix: a FIFO or a device must not block.
+
 #include "regularfile.h"
 
 #include <QFile>
-#include <QFileInfo>
 
-#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace kesto {
 
 bool openRegularFileForReading(QFile &file)
 {
-#ifdef Q_OS_UNIX
     const QByteArray path = QFile::encodeName(file.fileName());
     // A NUL would cut the name short and open some other file.
     if (path.isEmpty() || path.contains('\0'))
@@ -34,11 +32,6 @@ bool openRegularFileForReading(QFile &file)
         return false;
     }
     return true;
-#else
-    if (!QFileInfo(file.fileName()).isFile())
-        return false;
-    return file.open(QIODevice::ReadOnly);
-#endif
 }
 
 } // namespace kesto
