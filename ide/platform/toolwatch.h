@@ -54,10 +54,9 @@ void showWindowQuietly(quint64 window);
 
 class ToolWatch {
 public:
+    Q_DISABLE_COPY(ToolWatch)
     ToolWatch();
     ~ToolWatch();
-    ToolWatch(const ToolWatch &) = delete;
-    ToolWatch &operator=(const ToolWatch &) = delete;
 
     ToolTicket watch(std::function<void(const ToolEnd &)> ended);
     void unwatch(const QString &id);
