@@ -37,7 +37,7 @@ run: program
 	./$(BUILD)/ide/kestoide
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE e2e
 
 clean:
 	rm -rf build build-*

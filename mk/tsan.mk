@@ -19,7 +19,7 @@ tsan: deps
 	supp=$$(mktemp /tmp/kestoide-tsan-XXXXXX.supp) && cp mk/tsan.supp "$$supp" && chmod 644 "$$supp" && \
 	    status=0 && (cd $(TSAN_BUILD) && \
 	    TSAN_OPTIONS="suppressions=$$supp halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" \
-	    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)) || status=$$?; \
+	    QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE e2e) || status=$$?; \
 	    rm -f "$$supp"; exit $$status
 
 CI_CHECKS += tsan
